@@ -1,0 +1,81 @@
+// Safe-list and pop-up log members of the shared object: convert at the edge,
+// then hand narrow text to the safe list and the log.
+#include <new>
+
+#include "automation/zelk_helper.h"
+#include "platform/status.h"
+#include "platform/text.h"
+#include "poplog/pop_log.h"
+
+namespace zelk {
+
+// --- Safe list -----------------------------------------------------------------
+
+STDMETHODIMP ZelkHelper::IsUrlProtected(BSTR bstrUrl, long* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::string url;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
+  return safeList.IsProtected(url, settings_.protectLocal != 0, settings_.protectHttps != 0, pVal);
+}
+
+STDMETHODIMP ZelkHelper::UnprotectUrl(BSTR bstrUrl) {
+  std::string url;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
+  return safeList.Unprotect(url);
+}
+
+HRESULT ZelkHelper::Protect(BSTR bstrUrl, EntryType type) {
+  std::string url;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
+  return safeList.Protect(url, type);
+}
+
+STDMETHODIMP ZelkHelper::ProtectPage(BSTR bstrUrl) { return Protect(bstrUrl, kPage); }
+STDMETHODIMP ZelkHelper::ProtectSite(BSTR bstrUrl) { return Protect(bstrUrl, kSite); }
+STDMETHODIMP ZelkHelper::ProtectDomain(BSTR bstrUrl) { return Protect(bstrUrl, kDomain); }
+
+STDMETHODIMP ZelkHelper::get_SafeList(VARIANT* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  VariantInit(pVal);
+  const auto& entries = safeList.entries();
+  UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(entries.size())));
+  if (!array) return E_FAIL;
+  for (LONG index = 0; index < static_cast<LONG>(entries.size()); ++index) {
+    ScopedVariant element;
+    UniqueBstr key;
+    ZELK_RETURN_IF_FAILED(BstrFromNarrow(entries[index].key, &key));
+    element.get_mutable()->vt = VT_BSTR;
+    element.get_mutable()->bstrVal = key.release();
+    ZELK_RETURN_IF_FAILED(SafeArrayPutElement(array.get(), &index, element.get_mutable()));
+  }
+  // Handed over only when complete: a client never sees a half-filled list.
+  pVal->vt = VT_ARRAY | VT_VARIANT;
+  pVal->parray = array.release();
+  return S_OK;
+}
+
+// --- Pop-up log --------------------------------------------------------------------
+
+STDMETHODIMP ZelkHelper::LogPopUrl(BSTR PopUrl, BSTR SrcUrl) {
+  if (SrcUrl == nullptr) return E_INVALIDARG;
+  std::string source;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(SrcUrl, &source));
+  if (PopUrl == nullptr) return AppendPopupEntry(nullptr, source);
+  std::string popup;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(PopUrl, &popup));
+  return AppendPopupEntry(&popup, source);
+}
+
+STDMETHODIMP ZelkHelper::get_Logs(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  std::string text;
+  ZELK_RETURN_IF_FAILED(ReadLog(&text));
+  UniqueBstr logs;
+  ZELK_RETURN_IF_FAILED(BstrFromNarrow(text, &logs));
+  *pVal = logs.release();
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::ClearLogs() { return ClearLog(); }
+
+}  // namespace zelk

@@ -1,0 +1,108 @@
+// Settings and startup-option members of the shared object. Gets answer from
+// the cache; puts write through first and change the cache only once the
+// registry holds the new value, so a get never reports what a restart would lose.
+#include <new>
+
+#include "automation/zelk_helper.h"
+#include "platform/status.h"
+#include "platform/text.h"
+
+namespace zelk {
+
+namespace {
+
+VARIANT_BOOL ToVariantBool(int32_t flag) { return flag != 0 ? VARIANT_TRUE : VARIANT_FALSE; }
+
+}  // namespace
+
+HRESULT ZelkHelper::GetFlag(int32_t field, VARIANT_BOOL* pVal) const {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = ToVariantBool(field);
+  return S_OK;
+}
+
+HRESULT ZelkHelper::PutFlag(const char* name, int32_t* field, VARIANT_BOOL value) {
+  const int32_t stored = value != 0 ? 1 : 0;
+  ZELK_RETURN_IF_FAILED(WriteSettingDword(name, static_cast<DWORD>(stored)));
+  *field = stored;
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::get_AutoShow(VARIANT_BOOL* pVal) { return GetFlag(settings_.autoShow, pVal); }
+STDMETHODIMP ZelkHelper::put_AutoShow(VARIANT_BOOL value) {
+  return PutFlag(setting::kAutoShow, &settings_.autoShow, value);
+}
+STDMETHODIMP ZelkHelper::get_PlaySound(VARIANT_BOOL* pVal) { return GetFlag(settings_.playSound, pVal); }
+STDMETHODIMP ZelkHelper::put_PlaySound(VARIANT_BOOL value) {
+  return PutFlag(setting::kPlaySound, &settings_.playSound, value);
+}
+STDMETHODIMP ZelkHelper::get_ProtectLocal(VARIANT_BOOL* pVal) {
+  return GetFlag(settings_.protectLocal, pVal);
+}
+STDMETHODIMP ZelkHelper::put_ProtectLocal(VARIANT_BOOL value) {
+  return PutFlag(setting::kProtectLocal, &settings_.protectLocal, value);
+}
+STDMETHODIMP ZelkHelper::get_ProtectHttps(VARIANT_BOOL* pVal) {
+  return GetFlag(settings_.protectHttps, pVal);
+}
+STDMETHODIMP ZelkHelper::put_ProtectHttps(VARIANT_BOOL value) {
+  return PutFlag(setting::kProtectHttps, &settings_.protectHttps, value);
+}
+STDMETHODIMP ZelkHelper::get_LogPopup(VARIANT_BOOL* pVal) { return GetFlag(settings_.logPopup, pVal); }
+STDMETHODIMP ZelkHelper::put_LogPopup(VARIANT_BOOL value) {
+  return PutFlag(setting::kLogPopup, &settings_.logPopup, value);
+}
+STDMETHODIMP ZelkHelper::get_CheckSoftPopup(VARIANT_BOOL* pVal) {
+  return GetFlag(settings_.checkSoftPopup, pVal);
+}
+STDMETHODIMP ZelkHelper::put_CheckSoftPopup(VARIANT_BOOL value) {
+  return PutFlag(setting::kCheckSoftPopup, &settings_.checkSoftPopup, value);
+}
+
+STDMETHODIMP ZelkHelper::get_SoundFile(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = nullptr;
+  UniqueBstr text;
+  ZELK_RETURN_IF_FAILED(BstrFromNarrow(settings_.soundFile, &text));
+  *pVal = text.release();
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::put_SoundFile(BSTR value) {
+  std::string sound_file;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(value, &sound_file));
+  // A longer path could be stored but never read back at the next start.
+  if (sound_file.size() > kMaxSoundFileBytes) return E_INVALIDARG;
+  ZELK_RETURN_IF_FAILED(WriteSettingString(setting::kSoundFile, sound_file));
+  settings_.soundFile.swap(sound_file);
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::get_TotalPopups(long* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  *pVal = settings_.totalPopups;
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::IncrementTotalPopups(long Count) {
+  // Two's complement wrap-around, without signed overflow.
+  const DWORD sum = static_cast<DWORD>(settings_.totalPopups) + static_cast<DWORD>(Count);
+  ZELK_RETURN_IF_FAILED(WriteSettingDword(setting::kTotalPopups, sum));
+  settings_.totalPopups = static_cast<int32_t>(sum);
+  return S_OK;
+}
+
+STDMETHODIMP ZelkHelper::SetStartupOption(long hWnd, long StartupOption) {
+  return startupOptions.Set(static_cast<int32_t>(hWnd), static_cast<int32_t>(StartupOption));
+}
+
+STDMETHODIMP ZelkHelper::GetStartupOption(long hWnd, long* pStartupOption) {
+  if (pStartupOption == nullptr) return E_POINTER;
+  // The fallback is 1, not the -1 of the AutoShow get.
+  int32_t option = settings_.autoShow != 0 ? 1 : 0;
+  startupOptions.Take(static_cast<int32_t>(hWnd), &option);
+  *pStartupOption = option;
+  return S_OK;
+}
+
+}  // namespace zelk

@@ -1,0 +1,77 @@
+// An open registry key, through the ANSI registry functions.
+//
+// Failure contract: every member that can fail returns an HRESULT made from
+// the code the registry function returned (StatusFromWin32), and leaves its
+// outputs untouched on failure. The key closes itself on destruction.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/unique_resource.h"
+
+namespace zelk {
+
+// Registry strings read by this program fit in a buffer of this many bytes,
+// terminating NUL included (at most 259 bytes of text).
+constexpr DWORD kRegistryStringBufferBytes = 260;
+
+// The program's settings key and its safe-list subkey, under HKEY_LOCAL_MACHINE.
+constexpr const char kSettingsKeyPath[] = "Software\\Zelk";
+constexpr const char kSafeListKeyPath[] = "Software\\Zelk\\SafeList";
+constexpr const char kSafeListSubkeyName[] = "SafeList";
+
+constexpr REGSAM kReadAccess = KEY_READ;                   // 0x20019
+constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  RegistryKey(RegistryKey&&) = default;
+  RegistryKey& operator=(RegistryKey&&) = default;
+
+  // Opens an existing key (RegOpenKeyExA). Closes any key held before.
+  HRESULT Open(HKEY parent, const char* subkey, REGSAM access);
+  // Opens or creates a non-volatile key (RegCreateKeyExA).
+  HRESULT Create(HKEY parent, const char* subkey, REGSAM access);
+  void Close() { key_.reset(); }
+
+  HKEY get() const { return key_.get(); }
+  bool is_open() const { return key_.is_valid(); }
+
+  // Reads a REG_DWORD value. Another type, or a size other than 4, fails with
+  // HRESULT_FROM_WIN32(ERROR_INVALID_DATATYPE).
+  HRESULT ReadDword(const char* name, DWORD* value) const;
+
+  // Reads a REG_SZ value of at most capacity_bytes - 1 bytes of text. A value
+  // that does not fit fails (ERROR_MORE_DATA); another type, REG_EXPAND_SZ
+  // included, fails with ERROR_INVALID_DATATYPE. The text ends at its first NUL.
+  HRESULT ReadString(const char* name, std::string* value,
+                     DWORD capacity_bytes = kRegistryStringBufferBytes) const;
+
+  // Reads a value of any type: its type and raw bytes.
+  HRESULT ReadRaw(const char* name, DWORD* type, std::string* data) const;
+
+  HRESULT WriteDword(const char* name, DWORD value) const;
+  // Writes REG_SZ with its terminating NUL (length + 1 bytes).
+  HRESULT WriteString(const char* name, const std::string& value) const;
+  HRESULT WriteRaw(const char* name, DWORD type, const void* data, DWORD size) const;
+
+  HRESULT DeleteValue(const char* name) const;
+  // Deletes a direct subkey that has no subkeys of its own (RegDeleteKeyA).
+  HRESULT DeleteSubkey(const char* name) const;
+
+  // Number of direct subkeys and the length of the longest subkey name.
+  HRESULT QuerySubkeyInfo(DWORD* count, DWORD* longest_name) const;
+  // Name of the subkey at `index`; HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS) past the end.
+  HRESULT EnumSubkey(DWORD index, std::string* name) const;
+
+ private:
+  UniqueHkey key_;
+};
+
+// True when the status says that a key or value does not exist.
+bool IsNotFound(HRESULT status);
+
+}  // namespace zelk

@@ -1,0 +1,26 @@
+#!/bin/bash
+# Prepares the Wine prefix of one build folder and starts its persistent
+# wineserver: scripts/wine-prefix.sh start|stop BUILD_DIR
+# Wine's background processes are started here with every standard stream
+# redirected, so they never hold a test runner's pipes open.
+set -euo pipefail
+action=$1
+build_dir=$2
+# shellcheck disable=SC1091
+eval "$(sed -n 's/^export //p' "$build_dir/wine-run.sh")"
+export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+
+case "$action" in
+  start)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine: creating prefix $WINEPREFIX"
+      wineboot -i </dev/null >/dev/null 2>&1
+      wineserver -w
+    fi
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    ;;
+  stop)
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    ;;
+esac

@@ -1,0 +1,79 @@
+// The process-wide server state: the apartment, the lock count that keeps the
+// server alive, the idle monitor that ends it, the class object it publishes,
+// and the callbacks that run at teardown.
+#pragma once
+
+#include <windows.h>
+
+#include "automation/module_services.h"
+#include "platform/unique_resource.h"
+
+namespace zelk {
+
+constexpr DWORD kIdleExitDelayMs = 5000;
+constexpr DWORD kExitPauseMs = 1000;
+
+class ServerModule : public ModuleServices {
+ public:
+  // Makes the constructing thread a single-threaded apartment. Check
+  // init_failed() before using the module.
+  ServerModule();
+  ~ServerModule();
+  ServerModule(const ServerModule&) = delete;
+  ServerModule& operator=(const ServerModule&) = delete;
+
+  bool init_failed() const { return initFailed_; }
+
+  // ModuleServices
+  ULONG Lock() override;
+  ULONG Unlock() override;
+  HRESULT EnterModuleLock() override;
+  void LeaveModuleLock() override;
+  HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override;
+
+  // The server run: publish the class object, wait for clients until the idle
+  // period passes, withdraw. Returns the run's status (the exit code).
+  HRESULT RunServer();
+
+  // Testing hooks: the idle period and the exit pause are fixed in a real run.
+  void set_timings(DWORD idle_timeout_ms, DWORD exit_pause_ms) {
+    idleTimeoutMs_ = idle_timeout_ms;
+    exitPauseMs_ = exit_pause_ms;
+  }
+  LONG lock_count() const { return lockCount_; }
+
+ private:
+  struct TerminationNode {
+    TerminationCallback callback;
+    void* data;
+    TerminationNode* next;
+  };
+
+  HRESULT PublishClassObjects(DWORD class_context, DWORD flags);
+  HRESULT WithdrawClassObjects();
+  HRESULT StartIdleMonitor();
+  void RunMessageLoop();
+  void PostQuit();
+  static DWORD WINAPI IdleMonitorThread(void* module);
+  void IdleMonitor();
+  void RunTerminationCallbacks();
+
+  volatile LONG lockCount_ = 0;
+  const DWORD mainThreadId_;
+  UniqueHandle shutdownEvent_;
+  DWORD idleTimeoutMs_ = kIdleExitDelayMs;
+  DWORD exitPauseMs_ = kExitPauseMs;
+  bool delayShutdown_ = true;
+  // Set by the main thread when the count falls to zero, cleared by the monitor
+  // at the start of each idle period; a wake-up after a fresh drop to zero
+  // therefore always starts a new idle period.
+  volatile LONG activitySeen_ = 0;
+  bool initFailed_ = false;
+  bool comInitialized_ = false;
+  bool moduleLockReady_ = false;
+  CRITICAL_SECTION moduleLock_;
+  TerminationNode* terminationList_ = nullptr;
+  DWORD classRegistrationCookie_ = 0;
+};
+
+}  // namespace zelk

@@ -1,0 +1,90 @@
+// Redirects HKEY_LOCAL_MACHINE of the test process to a fresh scratch key, so
+// that tests of registry code never see each other's values or the machine's.
+// Covers only this process: tests that launch the server clean up real keys.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace zelk {
+namespace testing {
+
+class RegistrySandbox {
+ public:
+  RegistrySandbox() {
+    static LONG counter = 0;
+    path_ = "Software\\ZelkTest\\" + std::to_string(GetCurrentProcessId()) + "_" +
+            std::to_string(InterlockedIncrement(&counter));
+    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &root_, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_));
+  }
+  ~RegistrySandbox() {
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(root_);
+    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
+  }
+  RegistrySandbox(const RegistrySandbox&) = delete;
+  RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+
+  // The scratch key that stands in for HKEY_LOCAL_MACHINE.
+  HKEY root() const { return root_; }
+
+  // Creates HKLM\Software\Zelk and its SafeList subkey, as registration does.
+  void CreateSettingsKey() const {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root_, "Software\\Zelk\\SafeList", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(key);
+  }
+
+  void SetDword(const char* subkey, const char* name, DWORD value) const {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, subkey, name, REG_DWORD, &value, sizeof(value)));
+  }
+  void SetString(const char* subkey, const char* name, const std::string& value,
+                 DWORD type = REG_SZ) const {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, subkey, name, type, value.c_str(),
+                                             static_cast<DWORD>(value.size() + 1)));
+  }
+  void DeleteValue(const char* subkey, const char* name) const {
+    RegDeleteKeyValueA(root_, subkey, name);
+  }
+
+  // Reads a value of the scratch tree: its type and bytes; false when absent.
+  bool Read(const char* subkey, const char* name, DWORD* type, std::string* data) const {
+    DWORD size = 0;
+    if (RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type, nullptr, &size) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    data->assign(size, '\0');
+    return RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type,
+                        size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
+  }
+  DWORD ReadDword(const char* subkey, const char* name) const {
+    DWORD type = 0;
+    std::string data;
+    EXPECT_TRUE(Read(subkey, name, &type, &data)) << name;
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type) << name;
+    DWORD value = 0xdeadbeef;
+    if (data.size() == sizeof(value)) memcpy(&value, data.data(), sizeof(value));
+    return value;
+  }
+  bool KeyExists(const char* subkey) const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+  }
+
+ private:
+  std::string path_;
+  HKEY root_ = nullptr;
+};
+
+}  // namespace testing
+}  // namespace zelk
