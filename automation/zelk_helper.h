@@ -15,10 +15,10 @@
 
 namespace zelk {
 
-class ZelkHelper : public IZelkHelper {
+class ZelkHelper final : public IZelkHelper {
  public:
   explicit ZelkHelper(ModuleServices* module);
-  virtual ~ZelkHelper() = default;
+  ~ZelkHelper() = default;
   ZelkHelper(const ZelkHelper&) = delete;
   ZelkHelper& operator=(const ZelkHelper&) = delete;
 

@@ -23,7 +23,7 @@ target_include_directories(zelk_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(zelk_test_support PUBLIC ZELK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # The registered server, for the tests that drive it as a client would.
-add_test(NAME register_server COMMAND ZelkAdmin /RegServer)
+add_test(NAME register_server COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:ZelkAdmin> /RegServer)
 set_tests_properties(register_server PROPERTIES FIXTURES_SETUP registered_server RESOURCE_LOCK wine_registry)
 
 file(GLOB ZELK_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)

@@ -10,7 +10,7 @@
 
 namespace zelk {
 
-class SingletonClassFactory : public IClassFactory {
+class SingletonClassFactory final : public IClassFactory {
  public:
   // Builds the factory and its shared object, running the object's loading
   // step. On success *factory holds one reference; E_OUTOFMEMORY otherwise.

@@ -1,0 +1,56 @@
+// A ModuleServices for tests that host the automation object in process: it
+// counts locks and runs its termination callbacks when destroyed.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+#include <vector>
+
+#include "automation/module_services.h"
+
+namespace zelk {
+namespace testing {
+
+class TestModule : public ModuleServices {
+ public:
+  TestModule() { InitializeCriticalSection(&lock_); }
+  ~TestModule() {
+    for (auto it = callbacks_.rbegin(); it != callbacks_.rend(); ++it) it->first(it->second);
+    DeleteCriticalSection(&lock_);
+  }
+  ULONG Lock() override { return static_cast<ULONG>(InterlockedIncrement(&locks_)); }
+  ULONG Unlock() override { return static_cast<ULONG>(InterlockedDecrement(&locks_)); }
+  HRESULT EnterModuleLock() override {
+    EnterCriticalSection(&lock_);
+    return S_OK;
+  }
+  void LeaveModuleLock() override { LeaveCriticalSection(&lock_); }
+  HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override {
+    callbacks_.emplace_back(callback, data);
+    return S_OK;
+  }
+  LONG locks() const { return locks_; }
+
+ private:
+  volatile LONG locks_ = 0;
+  CRITICAL_SECTION lock_;
+  std::vector<std::pair<TerminationCallback, void*>> callbacks_;
+};
+
+// Pairs CoInitialize and CoUninitialize for one scope.
+class ScopedComInitializer {
+ public:
+  explicit ScopedComInitializer(DWORD model = COINIT_APARTMENTTHREADED)
+      : status_(CoInitializeEx(nullptr, model)) {}
+  ~ScopedComInitializer() {
+    if (SUCCEEDED(status_)) CoUninitialize();
+  }
+  HRESULT status() const { return status_; }
+
+ private:
+  HRESULT status_;
+};
+
+}  // namespace testing
+}  // namespace zelk
