@@ -98,6 +98,14 @@ using UniqueBstr = UniqueResource<BSTR, BstrTraits>;
 using UniqueSafeArray = UniqueResource<SAFEARRAY*, SafeArrayTraits>;
 using UniqueLibrary = UniqueResource<HMODULE, LibraryTraits>;
 
+// Closes a file we wrote, explicitly, so that a failure to write its last
+// buffered bytes can be reported: fclose's result (0 on success). The owner's
+// destructor is only the backstop for early returns.
+inline int CloseStdioFile(UniqueStdioFile* file) {
+  FILE* stream = file->release();
+  return stream == nullptr ? 0 : fclose(stream);
+}
+
 // Owns a VARIANT; clears it on destruction.
 class ScopedVariant {
  public:

@@ -1,0 +1,38 @@
+// The pop-up log: a text file of HTML table rows, one per blocked pop-up, kept
+// at the path in the settings key's LogFile value and bounded by its LogCount.
+//
+// Each operation opens the settings key and the file itself and closes both
+// before it returns; nothing is cached between calls, so the LogPopup value
+// in the registry decides at every call whether anything is recorded. Text is
+// narrow (ANSI code page); the automation layer converts at the interface.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace zelk {
+
+// Records one blocked pop-up at the current local time: appends its entry row
+// (and, for the entry that passes the count limit, the limit row) and then
+// writes the incremented count back. S_OK without touching anything when
+// logging is off or the log is full. pop_url is nullptr when the client passed
+// no pop-up URL. A failure to open, write or close the file, or to write the
+// count, is returned as a failure; the count is only raised after the row is
+// safely written.
+HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url);
+
+// The same, at the given local time.
+HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
+                         const SYSTEMTIME& local_time);
+
+// The log as the client sees it: the file's text as read in text mode (line
+// ends as LF, the text ends at a Ctrl-Z or at the first NUL), or the
+// empty-log row when the file cannot be opened. *text is untouched on failure.
+HRESULT ReadLog(std::string* text);
+
+// Resets the count and deletes the file. A file that does not exist counts as
+// deleted. The file is kept when the count cannot be reset.
+HRESULT ClearLog();
+
+}  // namespace zelk

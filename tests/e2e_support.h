@@ -1,0 +1,123 @@
+// Support for tests that drive the registered server as its clients do: from
+// another process, through COM activation of the LocalServer32.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/unique_resource.h"
+#include "tests/test_module.h"
+#include "zelk_admin.h"
+
+namespace zelk {
+namespace testing {
+
+// The folder of this test executable, with its trailing backslash; the server
+// is built beside the tests.
+inline std::string TestFolder() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+inline std::string ServerPath() { return TestFolder() + "ZelkAdmin.exe"; }
+
+// Runs a command line to its end; returns its exit code (0xdeadbeef on failure
+// to start or a time-out).
+inline DWORD RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string mutable_line = command_line;
+  if (!CreateProcessA(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << command_line << ": " << GetLastError();
+    return 0xdeadbeef;
+  }
+  UniqueHandle process_handle(process.hProcess);
+  UniqueHandle thread_handle(process.hThread);
+  if (WaitForSingleObject(process_handle.get(), timeout_ms) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << command_line << " did not end";
+    TerminateProcess(process_handle.get(), 1);
+    return 0xdeadbeef;
+  }
+  DWORD exit_code = 0xdeadbeef;
+  GetExitCodeProcess(process_handle.get(), &exit_code);
+  return exit_code;
+}
+
+// The running server process, opened for waiting; invalid when none runs.
+inline UniqueHandle OpenServerProcess() {
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (snapshot.get() == INVALID_HANDLE_VALUE) {
+    snapshot.release();
+    return UniqueHandle();
+  }
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "ZelkAdmin.exe") == 0) {
+      return UniqueHandle(
+          OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+    }
+  }
+  return UniqueHandle();
+}
+
+// Waits until no server process is left (a previous test's server idles out).
+inline void WaitForNoServer(DWORD timeout_ms = 15000) {
+  for (;;) {
+    UniqueHandle server = OpenServerProcess();
+    if (!server) return;
+    if (WaitForSingleObject(server.get(), timeout_ms) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "a server process did not end";
+      return;
+    }
+  }
+}
+
+inline HRESULT CreateServerObject(ComPtr<IZelkHelper>* helper) {
+  return CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelkHelper,
+                          helper->put_void());
+}
+
+inline UniqueBstr Bstr(const wchar_t* text) { return UniqueBstr(SysAllocString(text)); }
+
+inline std::wstring ToWide(BSTR text) {
+  return text == nullptr ? std::wstring() : std::wstring(text, SysStringLen(text));
+}
+
+// Reads a value of the real HKEY_LOCAL_MACHINE\Software\Zelk.
+inline bool ReadSetting(const char* name, DWORD* type, std::string* data) {
+  DWORD size = 0;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, RRF_RT_ANY | RRF_NOEXPAND, type,
+                   nullptr, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  data->assign(size, '\0');
+  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, RRF_RT_ANY | RRF_NOEXPAND, type,
+                      size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
+}
+
+inline DWORD ReadSettingDword(const char* name) {
+  DWORD type = 0;
+  std::string data;
+  DWORD value = 0xdeadbeef;
+  if (ReadSetting(name, &type, &data) && type == REG_DWORD && data.size() == 4) {
+    memcpy(&value, data.data(), 4);
+  }
+  return value;
+}
+
+inline void WriteSettingDwordForTest(const char* name, DWORD value) {
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, REG_DWORD,
+                                           &value, sizeof(value)));
+}
+
+}  // namespace testing
+}  // namespace zelk
