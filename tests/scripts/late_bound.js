@@ -1,0 +1,70 @@
+// Every member of the server, called by name from JScript (late bound).
+// JScript keeps a member's failure status in the exception's number.
+var E_INVALIDARG = -2147024809;
+var failures = 0;
+function check(condition, what) {
+  if (!condition) {
+    WScript.Echo("FAILED: " + what);
+    failures++;
+  }
+}
+function statusOf(call) {
+  try {
+    call();
+    return 0;
+  } catch (e) {
+    return e.number;
+  }
+}
+
+var helper = new ActiveXObject("Zelk.Helper.1");
+
+var flags = ["AutoShow", "PlaySound", "ProtectLocal", "ProtectHttps", "LogPopup", "CheckSoftPopup"];
+for (var i = 0; i < flags.length; i++) {
+  var name = flags[i];
+  var saved = helper[name];
+  helper[name] = true;
+  check(helper[name] === true, name + " put true");
+  helper[name] = false;
+  check(helper[name] === false, name + " put false");
+  helper[name] = saved;
+}
+
+var total = helper.TotalPopups;
+helper.IncrementTotalPopups(-1);
+check(helper.TotalPopups === total - 1, "IncrementTotalPopups(-1)");
+helper.IncrementTotalPopups(1);
+
+var savedLocal = helper.ProtectLocal, savedHttps = helper.ProtectHttps;
+helper.ProtectLocal = true;
+helper.ProtectHttps = true;
+check(helper.IsUrlProtected("http://intranet/") === 8, "local page");
+check(helper.IsUrlProtected("file:///C:/x.htm") === 8, "local file");
+check(helper.IsUrlProtected("https://js.test/") === 16, "secure page");
+helper.ProtectLocal = false;
+helper.ProtectHttps = false;
+check(helper.IsUrlProtected("https://js.test/") === 0, "secure page with the setting off");
+helper.ProtectSite("js.test/x");
+check(helper.IsUrlProtected("http://js.test/anything") === 2, "site entry (http:// added)");
+var list = new VBArray(helper.SafeList).toArray();
+var found = false;
+for (var j = 0; j < list.length; j++) if (list[j] === "http://js.test/x") found = true;
+check(found, "SafeList holds the prefixed key");
+helper.UnprotectUrl("http://js.test/");
+check(helper.IsUrlProtected("http://js.test/anything") === 0, "unprotected");
+check(statusOf(function () { helper.UnprotectUrl("js.test/x"); }) === E_INVALIDARG,
+      "UnprotectUrl adds no prefix");
+check(statusOf(function () { helper.ProtectPage("http://" + new Array(300).join("a")); }) === E_INVALIDARG,
+      "a key text the registry cannot hold");
+helper.ProtectLocal = savedLocal;
+helper.ProtectHttps = savedHttps;
+
+helper.SetStartupOption(-7, -1);
+check(helper.GetStartupOption(-7) === -1, "negative window and option");
+
+helper = null;
+CollectGarbage();
+// A script error ends the host silently with code 0: only this line says the
+// whole script ran.
+if (failures === 0) WScript.Echo("all checks passed");
+WScript.Quit(failures);
