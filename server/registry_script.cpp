@@ -430,9 +430,7 @@ HRESULT ScriptRun::UnregisterValue(HKEY parent, bool remove, std::string* token)
   ZELK_RETURN_IF_FAILED(tokens_.Next(token));
   if (*token != "=") return kSyntaxError;
   if (remove) ZELK_RETURN_IF_FAILED(DeleteValueIfPresent(parent, name.c_str()));
-  ZELK_RETURN_IF_FAILED(SkipAssignment(token));
-  // As when registering: a value has no key to hold a nested block.
-  return BeginsWith(*token, '{') ? kSyntaxError : S_OK;
+  return SkipAssignment(token);
 }
 
 HRESULT ScriptRun::UnregisterKey(HKEY parent, bool recovering, bool deletable, int depth,
@@ -447,6 +445,8 @@ HRESULT ScriptRun::UnregisterKey(HKEY parent, bool recovering, bool deletable, i
   ZELK_RETURN_IF_FAILED(tokens_.Next(token));
   ZELK_RETURN_IF_FAILED(SkipAssignment(token));
   if (BeginsWith(*token, '{')) {
+    // A block that is only walked touches nothing, so its failure changes
+    // nothing in the registry and does not stop the walk of its neighbours.
     const HRESULT nested = UnregisterBlock(key.get(), children_recovering, depth + 1);
     if (FAILED(nested) && !children_recovering) return nested;
     ZELK_RETURN_IF_FAILED(tokens_.Next(token));

@@ -108,7 +108,8 @@ class RegistryScript {
   // type letter, end of text, unterminated token), these are DISP_E_EXCEPTION:
   // an empty key name or one containing a backslash, a key or value name over
   // kMaxScriptNameBytes, a block nested deeper than kMaxScriptNestingDepth,
-  // and a nested block that follows a value or Delete entry (no key of its own).
+  // and, in register mode, a nested block that follows a value or Delete entry
+  // (no key of its own is open to hold it).
   HRESULT RunScript(const char* script, bool register_mode);
 
  private:

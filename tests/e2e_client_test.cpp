@@ -1,0 +1,176 @@
+// A compiled client of the registered server, through the marshalled dual
+// interface: settings written through, the safe list, the log, identity and
+// safety options across the process boundary.
+#include <windows.h>
+#include <objsafe.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/e2e_support.h"
+
+namespace zelk {
+namespace {
+
+using namespace zelk::testing;
+
+class ServerClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(com_.status()));
+    ASSERT_EQ(S_OK, CreateServerObject(&helper_));
+  }
+  std::vector<std::wstring> SafeListKeys() {
+    VARIANT list;
+    VariantInit(&list);
+    EXPECT_EQ(S_OK, helper_->get_SafeList(&list));
+    std::vector<std::wstring> keys;
+    EXPECT_EQ(VT_ARRAY | VT_VARIANT, list.vt);
+    if (list.vt != (VT_ARRAY | VT_VARIANT)) return keys;
+    LONG lower = -1, upper = -1;
+    SafeArrayGetLBound(list.parray, 1, &lower);
+    SafeArrayGetUBound(list.parray, 1, &upper);
+    EXPECT_EQ(0, lower);
+    for (LONG index = lower; index <= upper; ++index) {
+      ScopedVariant element;
+      EXPECT_EQ(S_OK, SafeArrayGetElement(list.parray, &index, element.get_mutable()));
+      EXPECT_EQ(VT_BSTR, element.get().vt);
+      keys.push_back(ToWide(element.get().bstrVal));
+    }
+    VariantClear(&list);
+    return keys;
+  }
+
+  ScopedComInitializer com_;
+  ComPtr<IZelkHelper> helper_;
+};
+
+TEST_F(ServerClientTest, SettingsAreWrittenThroughToTheRegistry) {
+  VARIANT_BOOL saved = 0;
+  ASSERT_EQ(S_OK, helper_->get_CheckSoftPopup(&saved));
+  ASSERT_EQ(S_OK, helper_->put_CheckSoftPopup(123));
+  EXPECT_EQ(1u, ReadSettingDword("CheckSoftPopup"));
+  VARIANT_BOOL value = 0;
+  ASSERT_EQ(S_OK, helper_->get_CheckSoftPopup(&value));
+  EXPECT_EQ(VARIANT_TRUE, value);
+  ASSERT_EQ(S_OK, helper_->put_CheckSoftPopup(saved));
+
+  long total = 0;
+  ASSERT_EQ(S_OK, helper_->get_TotalPopups(&total));
+  ASSERT_EQ(S_OK, helper_->IncrementTotalPopups(2));
+  EXPECT_EQ(static_cast<DWORD>(total + 2), ReadSettingDword("TotalPopups"));
+  ASSERT_EQ(S_OK, helper_->IncrementTotalPopups(-2));
+
+  UniqueBstr saved_sound;
+  ASSERT_EQ(S_OK, helper_->get_SoundFile(saved_sound.put()));
+  UniqueBstr sound = Bstr(L"C:\\Media\\blocked.wav");
+  ASSERT_EQ(S_OK, helper_->put_SoundFile(sound.get()));
+  DWORD type = 0;
+  std::string stored;
+  ASSERT_TRUE(ReadSetting("SoundFile", &type, &stored));
+  EXPECT_EQ(std::string("C:\\Media\\blocked.wav") + '\0', stored);
+  UniqueBstr read_back;
+  ASSERT_EQ(S_OK, helper_->get_SoundFile(read_back.put()));
+  EXPECT_EQ(L"C:\\Media\\blocked.wav", ToWide(read_back.get()));
+  ASSERT_EQ(S_OK, helper_->put_SoundFile(saved_sound.get()));
+}
+
+TEST_F(ServerClientTest, ProtectTestListAndUnprotect) {
+  UniqueBstr page = Bstr(L"e2e.test/page/");
+  UniqueBstr site = Bstr(L"http://e2e.test:81/");
+  UniqueBstr domain = Bstr(L"http://www.e2e-domain.test/");
+  ASSERT_EQ(S_OK, helper_->ProtectPage(page.get()));
+  ASSERT_EQ(S_OK, helper_->ProtectSite(site.get()));
+  ASSERT_EQ(S_OK, helper_->ProtectDomain(domain.get()));
+  const std::vector<std::wstring> keys = SafeListKeys();
+  const std::vector<std::wstring> expected = {L"http://e2e.test/page/", L"http://e2e.test:81/",
+                                              L"http://www.e2e-domain.test/"};
+  for (const std::wstring& key : expected) {
+    EXPECT_NE(keys.end(), std::find(keys.begin(), keys.end(), key)) << std::string(key.begin(), key.end());
+  }
+
+  struct Probe {
+    const wchar_t* url;
+    long code;
+  };
+  const Probe probes[] = {
+      {L"http://E2E.test/page?x=1", 1}, {L"http://e2e.test:81/other", 2},
+      {L"http://e2e.test/other", 0},    {L"http://a.b.e2e-domain.test/z", 4},
+      {L"ftp://a.e2e-domain.test/", 0},
+  };
+  for (const Probe& probe : probes) {
+    UniqueBstr url = Bstr(probe.url);
+    long code = -1;
+    EXPECT_EQ(S_OK, helper_->IsUrlProtected(url.get(), &code));
+    EXPECT_EQ(probe.code, code) << std::string(probe.url, probe.url + wcslen(probe.url));
+  }
+  UniqueBstr no_scheme = Bstr(L"e2e.test/page");
+  long untouched = 12345;
+  EXPECT_EQ(E_INVALIDARG, helper_->IsUrlProtected(no_scheme.get(), &untouched));
+
+  for (const wchar_t* url : {L"http://e2e.test/page", L"http://e2e.test:81/", L"http://e2e-domain.test/"}) {
+    UniqueBstr text = Bstr(url);
+    EXPECT_EQ(S_OK, helper_->UnprotectUrl(text.get()));
+  }
+  EXPECT_EQ(E_INVALIDARG, helper_->UnprotectUrl(no_scheme.get()));
+  const std::vector<std::wstring> after = SafeListKeys();
+  for (const std::wstring& key : expected) {
+    EXPECT_EQ(after.end(), std::find(after.begin(), after.end(), key));
+  }
+}
+
+TEST_F(ServerClientTest, LogRowsAreAppendedReadAndCleared) {
+  VARIANT_BOOL logging = 0;
+  ASSERT_EQ(S_OK, helper_->get_LogPopup(&logging));
+  ASSERT_EQ(S_OK, helper_->put_LogPopup(VARIANT_TRUE));
+  ASSERT_EQ(S_OK, helper_->ClearLogs());
+  EXPECT_EQ(0u, ReadSettingDword("LogCount"));
+
+  UniqueBstr logs;
+  ASSERT_EQ(S_OK, helper_->get_Logs(logs.put()));
+  EXPECT_EQ(L"<TR><TD colspan=3 align=center><font size=2>No logs avaliable.</font></TD></TR>",
+            ToWide(logs.get()));
+
+  UniqueBstr popup = Bstr(L"http://popup.e2e.test/a-rather-long-path/page.html");
+  UniqueBstr source = Bstr(L"http://source.e2e.test/");
+  ASSERT_EQ(S_OK, helper_->LogPopUrl(popup.get(), source.get()));
+  ASSERT_EQ(S_OK, helper_->LogPopUrl(nullptr, source.get()));
+  EXPECT_EQ(E_INVALIDARG, helper_->LogPopUrl(popup.get(), nullptr));
+  EXPECT_EQ(2u, ReadSettingDword("LogCount"));
+
+  ASSERT_EQ(S_OK, helper_->get_Logs(logs.put()));
+  const std::wstring text = ToWide(logs.get());
+  EXPECT_NE(std::wstring::npos,
+            text.find(L"<A href='http://popup.e2e.test/a-rather-long-path/page.html' target=_blank>"
+                      L"http://popup.e2e.test/a-rather-...</A>"));
+  EXPECT_NE(std::wstring::npos, text.find(L"<TR><TD><font size=2>?{/font></TD><TD><font size=2><A "
+                                          L"href='http://source.e2e.test/'"));
+  EXPECT_EQ(std::wstring::npos, text.find(L'\r'));
+  EXPECT_EQ(2, std::count(text.begin(), text.end(), L'\n'));
+
+  ASSERT_EQ(S_OK, helper_->ClearLogs());
+  EXPECT_EQ(0u, ReadSettingDword("LogCount"));
+  ASSERT_EQ(S_OK, helper_->put_LogPopup(logging));
+}
+
+TEST_F(ServerClientTest, IdentityAndSafetyOptionsCrossTheProcessBoundary) {
+  ComPtr<IUnknown> identity;
+  ComPtr<IObjectSafety> safety;
+  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IUnknown, identity.put_void()));
+  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IObjectSafety, safety.put_void()));
+  ComPtr<IUnknown> from_safety;
+  ASSERT_EQ(S_OK, safety->QueryInterface(IID_IUnknown, from_safety.put_void()));
+  EXPECT_EQ(identity.get(), from_safety.get());
+  ComPtr<IUnknown> missing;
+  EXPECT_EQ(E_NOINTERFACE, helper_->QueryInterface(IID_ISupportErrorInfo, missing.put_void()));
+
+  DWORD supported = 0, enabled = 0;
+  ASSERT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
+  EXPECT_EQ(1u, supported);
+  EXPECT_EQ(E_FAIL, safety->SetInterfaceSafetyOptions(IID_IDispatch, 2, 2));
+}
+
+}  // namespace
+}  // namespace zelk
