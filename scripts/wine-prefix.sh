@@ -17,7 +17,8 @@ case "$action" in
       wineboot -i </dev/null >/dev/null 2>&1
       wineserver -w
     fi
-    wineserver -p </dev/null >/dev/null 2>&1
+    # Exits with 2 when the prefix's server already runs, which is fine.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd /c exit </dev/null >/dev/null 2>&1
     ;;
   stop)
