@@ -2,6 +2,7 @@
 // construction, the settings cache and its write-through, identity, safety
 // options and startup options.
 #include <windows.h>
+#include <aclapi.h>
 #include <objsafe.h>
 
 #include <memory>
@@ -89,6 +90,49 @@ TEST_F(AutomationTest, MissingSettingsKeyFailsConstructionWithRegistryStatus) {
   helper_->get_TotalPopups(&total);
   EXPECT_EQ(0, total);
   EXPECT_FALSE(sandbox_.KeyExists(kSettings));
+}
+
+// Grants everyone read access only, as for an account that may not write to
+// HKEY_LOCAL_MACHINE.
+void MakeReadOnly(HKEY root, const char* path) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key));
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  EXPLICIT_ACCESSA access = {};
+  access.grfAccessPermissions = KEY_READ;
+  access.grfAccessMode = SET_ACCESS;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.ptstrName = static_cast<LPSTR>(everyone);
+  PACL acl = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &access, nullptr, &acl));
+  EXPECT_EQ(ERROR_SUCCESS, SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, acl, nullptr));
+  LocalFree(acl);
+  FreeSid(everyone);
+  RegCloseKey(key);
+}
+
+TEST_F(AutomationTest, WithoutWriteAccessPutsFailAndTheCacheKeepsItsValues) {
+  WriteRegistrationDefaults();
+  sandbox_.SetDword(kSettings, "TotalPopups", 41);
+  MakeReadOnly(sandbox_.root(), kSettings);
+  ASSERT_EQ(S_OK, Build());  // reading is all construction needs
+  const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(denied, helper_->put_AutoShow(VARIANT_FALSE));
+  EXPECT_EQ(VARIANT_TRUE, Get(&ZelkHelper::get_AutoShow));
+  EXPECT_EQ(denied, helper_->IncrementTotalPopups(1));
+  long total = 0;
+  helper_->get_TotalPopups(&total);
+  EXPECT_EQ(41, total);
+  UniqueBstr sound(SysAllocString(L"C:\\a.wav"));
+  EXPECT_EQ(denied, helper_->put_SoundFile(sound.get()));
+  UniqueBstr read_back;
+  ASSERT_EQ(S_OK, helper_->get_SoundFile(read_back.put()));
+  EXPECT_EQ(0u, SysStringLen(read_back.get()));
+  EXPECT_EQ(1u, sandbox_.ReadDword(kSettings, "AutoShow"));
+  EXPECT_EQ(41u, sandbox_.ReadDword(kSettings, "TotalPopups"));
 }
 
 TEST_F(AutomationTest, HandEnteredFlagReadsTrueAndIsStoredAsOneAfterPut) {
