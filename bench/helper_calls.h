@@ -1,0 +1,29 @@
+// The calls the benchmark makes on an IZelkHelper, the same whether the
+// pointer is a proxy to the server or the object itself. Each checks the
+// answer, so that a measurement never times a call that did something else.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "zelk_admin.h"
+
+namespace zelk {
+namespace bench {
+
+// get_AutoShow: answered from the settings cache, the cheapest call there is.
+HRESULT ReadAutoShow(IZelkHelper* helper);
+
+// IsUrlProtected of `url`, which must be answered with "not protected".
+HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url);
+
+// The number of entries the object holds (get_SafeList).
+HRESULT CountListed(IZelkHelper* helper, size_t* count);
+
+// CountListed, and E_UNEXPECTED with a message when it is not `expected`
+// (for instance a server that did not restart and kept its old list).
+HRESULT ExpectListed(IZelkHelper* helper, size_t expected);
+
+}  // namespace bench
+}  // namespace zelk

@@ -1,0 +1,166 @@
+#include "bench/registry_state.h"
+
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "automation/settings_store.h"
+#include "bench/bench_entries.h"
+#include "platform/registry_key.h"
+#include "platform/status.h"
+
+namespace zelk {
+namespace bench {
+
+namespace {
+
+constexpr char kScratchSafeListPath[] = "Software\\Zelk\\SafeList";
+// Registration stores the log file's path; nothing here writes a log.
+constexpr char kScratchLogFile[] = "Zelk.log";
+
+HRESULT DeleteTree(HKEY parent, const char* path) {
+  const LONG result = RegDeleteTreeA(parent, path);
+  if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return S_OK;
+  return StatusFromWin32(result);
+}
+
+void WarnIfFailed(HRESULT status, const char* what) {
+  if (FAILED(status)) {
+    std::fprintf(stderr, "zelk_bench: %s failed: 0x%08lX\n", what,
+                 static_cast<unsigned long>(status));
+  }
+}
+
+HRESULT ListSubkeyNames(const RegistryKey& key, std::vector<std::string>* names) {
+  DWORD count = 0;
+  DWORD longest = 0;
+  ZELK_RETURN_IF_FAILED(key.QuerySubkeyInfo(&count, &longest));
+  try {
+    for (DWORD index = 0; index < count; ++index) {
+      std::string name;
+      const HRESULT status = key.EnumSubkey(index, &name);
+      if (status == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)) break;
+      ZELK_RETURN_IF_FAILED(status);
+      names->push_back(std::move(name));
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CopyTree(const RegistryKey& from, const RegistryKey& to) {
+  const LONG result = RegCopyTreeA(from.get(), nullptr, to.get());
+  return result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result);
+}
+
+// Copies a set-aside list back into the SafeList key, then drops the copy.
+// The copy is dropped only once it is back, so a failure loses nothing.
+HRESULT PutSetAsideBack() {
+  RegistryKey copy;
+  const HRESULT open_status = copy.Open(HKEY_CURRENT_USER, kSetAsidePath, kReadAccess);
+  if (IsNotFound(open_status)) return S_OK;
+  ZELK_RETURN_IF_FAILED(open_status);
+  RegistryKey list;
+  ZELK_RETURN_IF_FAILED(list.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadWriteAccess));
+  ZELK_RETURN_IF_FAILED(CopyTree(copy, list));
+  copy.Close();
+  return DeleteTree(HKEY_CURRENT_USER, kSetAsidePath);
+}
+
+// The copy must hold at least what is about to be removed from the list.
+HRESULT ConfirmCopyHolds(const RegistryKey& copy, size_t expected) {
+  DWORD count = 0;
+  DWORD longest = 0;
+  ZELK_RETURN_IF_FAILED(copy.QuerySubkeyInfo(&count, &longest));
+  return count >= expected ? S_OK : E_FAIL;
+}
+
+// Moves the entries now in the list to the set-aside copy. Entries are
+// removed from the list only after the whole copy is written.
+HRESULT SetEntriesAside() {
+  RegistryKey list;
+  ZELK_RETURN_IF_FAILED(list.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadWriteAccess));
+  std::vector<std::string> names;
+  ZELK_RETURN_IF_FAILED(ListSubkeyNames(list, &names));
+  if (names.empty()) return S_OK;
+  RegistryKey copy;
+  ZELK_RETURN_IF_FAILED(copy.Create(HKEY_CURRENT_USER, kSetAsidePath, kReadWriteAccess));
+  ZELK_RETURN_IF_FAILED(CopyTree(list, copy));
+  ZELK_RETURN_IF_FAILED(ConfirmCopyHolds(copy, names.size()));
+  for (const std::string& name : names) {
+    ZELK_RETURN_IF_FAILED(DeleteTree(list.get(), name.c_str()));
+  }
+  std::printf("zelk_bench: set %u existing safe-list entries aside until the end of the run\n",
+              static_cast<unsigned>(names.size()));
+  return S_OK;
+}
+
+}  // namespace
+
+// --- ScratchRoot ---------------------------------------------------------------
+
+ScratchRoot::~ScratchRoot() {
+  // RegDeleteKeyA refuses a key with subkeys: that is the "only when empty".
+  const LONG result = RegDeleteKeyA(HKEY_CURRENT_USER, kScratchRootPath);
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    std::fprintf(stderr, "zelk_bench: HKCU\\%s kept (%ld): something is left in it\n",
+                 kScratchRootPath, static_cast<long>(result));
+  }
+}
+
+// --- HklmRedirect ----------------------------------------------------------------
+
+HklmRedirect::~HklmRedirect() {
+  if (redirected_) {
+    const LONG result = RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    WarnIfFailed(result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result),
+                 "restoring HKEY_LOCAL_MACHINE");
+  }
+  root_.reset();
+  if (created_) WarnIfFailed(DeleteTree(HKEY_CURRENT_USER, kSandboxPath), "scratch cleanup");
+}
+
+HRESULT HklmRedirect::Begin() {
+  ZELK_RETURN_IF_FAILED(DeleteTree(HKEY_CURRENT_USER, kSandboxPath));
+  created_ = true;
+  ZELK_RETURN_IF_FAILED(CreateScratchTree());
+  const LONG result = RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_.get());
+  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
+  redirected_ = true;
+  return WriteDefaultSettings(kScratchLogFile);
+}
+
+HRESULT HklmRedirect::CreateScratchTree() {
+  const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kSandboxPath, 0, nullptr,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                      root_.put(), nullptr);
+  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
+  RegistryKey list;
+  return list.Create(root_.get(), kScratchSafeListPath, kReadWriteAccess);
+}
+
+// --- SafeListGuard ---------------------------------------------------------------
+
+SafeListGuard::~SafeListGuard() { WarnIfFailed(Restore(), "restoring the safe list"); }
+
+HRESULT SafeListGuard::Engage() {
+  // Engaged from the first change on, so that a failure half-way is undone.
+  engaged_ = true;
+  ZELK_RETURN_IF_FAILED(RemoveBenchEntries());
+  // What an interrupted run set aside goes back before anything is set aside
+  // again.
+  ZELK_RETURN_IF_FAILED(PutSetAsideBack());
+  return SetEntriesAside();
+}
+
+HRESULT SafeListGuard::Restore() {
+  if (!engaged_) return S_OK;
+  const HRESULT removed = RemoveBenchEntries();
+  const HRESULT put_back = PutSetAsideBack();
+  if (SUCCEEDED(removed) && SUCCEEDED(put_back)) engaged_ = false;
+  return FAILED(removed) ? removed : put_back;
+}
+
+}  // namespace bench
+}  // namespace zelk

@@ -1,0 +1,161 @@
+#include "bench/server_bench.h"
+
+#include <cstdio>
+
+#include "bench/bench_entries.h"
+#include "bench/helper_calls.h"
+#include "bench/server_process.h"
+#include "platform/status.h"
+#include "platform/unique_resource.h"
+#include "zelk_admin.h"
+
+namespace zelk {
+namespace bench {
+
+namespace {
+
+// A round trip costs tens of microseconds or more: batches of 20 ms.
+constexpr BatchPlan kRoundTripPlan = {21, 20000.0, 1u << 16};
+// Every start costs a server exit (about six seconds) first, so the
+// repetitions are few.
+constexpr unsigned kStartUpRepetitions = 3;
+constexpr unsigned kDirectStartUpRepetitions = 2;
+
+enum class Launch {
+  kByCom,     // CoCreateInstance starts the server, as for a real client
+  kDirectly,  // the benchmark starts it and waits until it is ready
+};
+
+// One client connection: its own apartment, as the browser component has,
+// opened and closed around each server run so that nothing of a previous
+// server's connection is reused.
+class ServerSession {
+ public:
+  ServerSession() = default;
+  ~ServerSession() {
+    helper_.reset();
+    if (comInitialized_) CoUninitialize();
+  }
+  ServerSession(const ServerSession&) = delete;
+  ServerSession& operator=(const ServerSession&) = delete;
+
+  // Creates the object out of process; `start_up_us` runs from the launch
+  // (CoCreateInstance, or the benchmark's own) until the first call
+  // (get_AutoShow) has returned.
+  HRESULT Open(Launch launch, double* start_up_us) {
+    ZELK_RETURN_IF_FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    comInitialized_ = true;
+    Stopwatch watch;
+    ZELK_RETURN_IF_FAILED(watch.Start());
+    if (launch == Launch::kDirectly) {
+      ZELK_RETURN_IF_FAILED(LaunchServerAndWaitReady(&process_));
+    }
+    ZELK_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
+                                           IID_IZelkHelper, helper_.put_void()));
+    ZELK_RETURN_IF_FAILED(ReadAutoShow(helper_.get()));
+    ZELK_RETURN_IF_FAILED(watch.ElapsedMicroseconds(start_up_us));
+    return launch == Launch::kDirectly ? ExpectOneServer() : S_OK;
+  }
+
+  IZelkHelper* helper() const { return helper_.get(); }
+
+ private:
+  // Had the server not published its class when it looked ready, COM would
+  // have started a second one, and the time would include COM's polling.
+  static HRESULT ExpectOneServer() {
+    size_t servers = 0;
+    ZELK_RETURN_IF_FAILED(CountServerProcesses(&servers));
+    if (servers == 1) return S_OK;
+    std::fprintf(stderr, "zelk_bench: %u servers after a direct start\n",
+                 static_cast<unsigned>(servers));
+    return E_UNEXPECTED;
+  }
+
+  bool comInitialized_ = false;
+  UniqueHandle process_;
+  ComPtr<IZelkHelper> helper_;
+};
+
+HRESULT MeasureRoundTrips(IZelkHelper* helper, size_t entries, BenchResults* results) {
+  UniqueBstr url(SysAllocString(kUnmatchedUrlWide));
+  ZELK_RETURN_IF_NULL(E_OUTOFMEMORY, url.get());
+  BSTR query_url = url.get();
+  Sample* empty_call = nullptr;
+  ZELK_RETURN_IF_FAILED(SampleFor(&results->emptyCallRoundTrip, entries, &empty_call));
+  Sample* query = nullptr;
+  ZELK_RETURN_IF_FAILED(SampleFor(&results->queryRoundTrip, entries, &query));
+  return MeasurePairPerCall(
+      kRoundTripPlan, [helper]() { return ReadAutoShow(helper); },
+      [helper, query_url]() { return AskUnprotectedUrl(helper, query_url); }, empty_call, query);
+}
+
+struct ServerRun {
+  size_t entries;
+  Launch launch;
+  // Where the start-up goes; null when it is not counted.
+  SizedSamples* startUps;
+  bool roundTrips;
+};
+
+// One server run: start, check the list it loaded, measure, leave. Returns
+// once the server has gone again.
+HRESULT RunServerOnce(const ServerRun& run, BenchResults* results) {
+  ZELK_RETURN_IF_FAILED(WaitForServerExit(true));
+  {
+    ServerSession session;
+    double start_up_us = 0;
+    ZELK_RETURN_IF_FAILED(session.Open(run.launch, &start_up_us));
+    ZELK_RETURN_IF_FAILED(ExpectListed(session.helper(), run.entries));
+    if (run.startUps != nullptr) {
+      Sample* sample = nullptr;
+      ZELK_RETURN_IF_FAILED(SampleFor(run.startUps, run.entries, &sample));
+      ZELK_RETURN_IF_FAILED(sample->Add(start_up_us));
+    }
+    if (run.roundTrips) {
+      ZELK_RETURN_IF_FAILED(MeasureRoundTrips(session.helper(), run.entries, results));
+    }
+  }
+  return WaitForServerExit(true);
+}
+
+// The round trips at every size, the list growing from one size to the
+// next. The largest size's start counts as a start-up repetition; the very
+// first start of the run (cold caches) does not.
+HRESULT MeasureEverySize(BenchResults* results) {
+  size_t stored = 0;
+  for (const size_t size : kRoundTripSizes) {
+    std::printf("zelk_bench: server with %u entries\n", static_cast<unsigned>(size));
+    ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
+    stored = size;
+    SizedSamples* start_ups = size == kLargestSize ? &results->startUp : nullptr;
+    ZELK_RETURN_IF_FAILED(RunServerOnce({size, Launch::kByCom, start_ups, true}, results));
+  }
+  return S_OK;
+}
+
+HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchResults* results) {
+  const bool by_com = launch == Launch::kByCom;
+  std::printf("zelk_bench: %u server starts with %u entries (%s)\n", starts,
+              static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
+  SizedSamples* start_ups = by_com ? &results->startUp : &results->directStartUp;
+  for (unsigned start = 0; start < starts; ++start) {
+    ZELK_RETURN_IF_FAILED(RunServerOnce({entries, launch, start_ups, false}, results));
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT RunServerBench(BenchResults* results) {
+  ZELK_RETURN_IF_FAILED(MeasureEverySize(results));
+  ZELK_RETURN_IF_FAILED(
+      MeasureStartUps(kLargestSize, Launch::kByCom, kStartUpRepetitions - 1, results));
+  ZELK_RETURN_IF_FAILED(
+      MeasureStartUps(kLargestSize, Launch::kDirectly, kDirectStartUpRepetitions, results));
+  ZELK_RETURN_IF_FAILED(RemoveBenchEntries());
+  ZELK_RETURN_IF_FAILED(MeasureStartUps(0, Launch::kByCom, kStartUpRepetitions, results));
+  return MeasureStartUps(0, Launch::kDirectly, kDirectStartUpRepetitions, results);
+}
+
+}  // namespace bench
+}  // namespace zelk

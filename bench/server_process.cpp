@@ -1,0 +1,122 @@
+#include "bench/server_process.h"
+
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "bench/bench_clock.h"
+#include "platform/registry_key.h"
+#include "platform/status.h"
+#include "platform/text.h"
+#include "zelk_admin.h"
+
+namespace zelk {
+namespace bench {
+
+namespace {
+
+constexpr char kServerImageName[] = "ZelkAdmin.exe";
+// Five seconds idle and one second of pause, with room for a loaded machine.
+constexpr DWORD kServerExitTimeoutMs = 30000;
+constexpr DWORD kServerPollMs = 100;
+// Loading a large list under a busy Wine takes seconds, not minutes.
+constexpr DWORD kServerReadyTimeoutMs = 60000;
+constexpr int kGuidTextCharacters = 39;
+
+// Calls `visit` with the id of every ZelkAdmin.exe process.
+template <typename Visit>
+HRESULT ForEachServerProcess(Visit visit) {
+  UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return StatusFromLastError();
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, kServerImageName) == 0) ZELK_RETURN_IF_FAILED(visit(entry));
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES ? S_OK : StatusFromLastError();
+}
+
+// A running server, opened for waiting; an empty handle when none runs.
+HRESULT OpenServerProcess(UniqueHandle* server) {
+  return ForEachServerProcess([server](const PROCESSENTRY32& entry) {
+    if (*server) return S_OK;
+    server->reset(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    // Gone between the snapshot and the open: look on.
+    if (!*server && GetLastError() != ERROR_INVALID_PARAMETER) return StatusFromLastError();
+    return S_OK;
+  });
+}
+
+// The command COM runs for the class: LocalServer32 and " -Embedding".
+HRESULT ReadServerCommand(std::string* command) {
+  wchar_t clsid_text[kGuidTextCharacters];
+  if (StringFromGUID2(CLSID_ZelkHelper, clsid_text, kGuidTextCharacters) == 0) return E_FAIL;
+  std::string clsid;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(clsid_text, &clsid));
+  try {
+    const std::string path = "CLSID\\" + clsid + "\\LocalServer32";
+    RegistryKey key;
+    ZELK_RETURN_IF_FAILED(key.Open(HKEY_CLASSES_ROOT, path.c_str(), kReadAccess));
+    ZELK_RETURN_IF_FAILED(key.ReadString(nullptr, command));
+    command->append(" -Embedding");
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT WaitUntilReady(const UniqueHandle& process) {
+  switch (WaitForInputIdle(process.get(), kServerReadyTimeoutMs)) {
+    case 0:
+      return S_OK;
+    case WAIT_TIMEOUT:
+      return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    default:
+      return StatusFromLastError();
+  }
+}
+
+}  // namespace
+
+HRESULT CountServerProcesses(size_t* count) {
+  size_t found = 0;
+  ZELK_RETURN_IF_FAILED(ForEachServerProcess([&found](const PROCESSENTRY32&) {
+    ++found;
+    return S_OK;
+  }));
+  *count = found;
+  return S_OK;
+}
+
+HRESULT WaitForServerExit(bool interruptible) {
+  const ULONGLONG deadline = GetTickCount64() + kServerExitTimeoutMs;
+  for (;;) {
+    UniqueHandle server;
+    ZELK_RETURN_IF_FAILED(OpenServerProcess(&server));
+    if (!server) return S_OK;
+    if (interruptible && StopRequested()) return kStoppedStatus;
+    if (GetTickCount64() >= deadline) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    if (WaitForSingleObject(server.get(), kServerPollMs) == WAIT_FAILED) {
+      return StatusFromLastError();
+    }
+  }
+}
+
+HRESULT LaunchServerAndWaitReady(UniqueHandle* process) {
+  std::string command;
+  ZELK_RETURN_IF_FAILED(ReadServerCommand(&command));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &created)) {
+    return StatusFromLastError();
+  }
+  process->reset(created.hProcess);
+  UniqueHandle thread(created.hThread);
+  return WaitUntilReady(*process);
+}
+
+}  // namespace bench
+}  // namespace zelk

@@ -1,0 +1,31 @@
+// The server as a process: finding it, waiting for it to leave, and starting
+// it the way COM does, without COM's polling.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "platform/unique_resource.h"
+
+namespace zelk {
+namespace bench {
+
+// The ZelkAdmin.exe processes of this Wine session (or Windows session).
+HRESULT CountServerProcesses(size_t* count);
+
+// Waits until no ZelkAdmin.exe process is left: the server loads the safe
+// list only when it starts, and leaves about six seconds after its last
+// client. `interruptible`: give up at Ctrl+C (kStoppedStatus).
+// HRESULT_FROM_WIN32(ERROR_TIMEOUT) when a server is still there.
+HRESULT WaitForServerExit(bool interruptible);
+
+// Starts the registered server as COM would (its LocalServer32 command with
+// " -Embedding") and waits until its main thread first waits for messages,
+// which it does only once its class object is published. Under Wine,
+// CoCreateInstance looks for a starting server's class only once a second;
+// this shows what the server itself takes.
+HRESULT LaunchServerAndWaitReady(UniqueHandle* process);
+
+}  // namespace bench
+}  // namespace zelk

@@ -1,0 +1,24 @@
+# zelkctl, the administrator's command-line tool, and its tests. The tool
+# itself is built by the tools/*/main.cpp glob; this adds what it needs beyond
+# that and registers the browser test of its exported log page.
+if(TARGET zelkctl)
+  # CommandLineToArgvW. The tool sits beside the server and the tests, so the
+  # end-to-end test finds it in its own folder.
+  target_link_libraries(zelkctl PRIVATE shell32)
+  set_target_properties(zelkctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+  if(TARGET e2e_zelkctl_test)
+    add_dependencies(e2e_zelkctl_test zelkctl)
+  endif()
+
+  # Runs on the build machine: drives zelkctl under Wine, then opens the page
+  # in headless Chromium. Exit code 77 means Chromium (or python3) is missing.
+  add_test(NAME browser_log_page
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/browser/log_page_test.sh
+                   ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:zelkctl>)
+  set_tests_properties(browser_log_page PROPERTIES
+                       SKIP_RETURN_CODE 77
+                       TIMEOUT 300
+                       FIXTURES_REQUIRED registered_server
+                       RESOURCE_LOCK wine_registry)
+endif()

@@ -1,0 +1,22 @@
+#!/bin/bash
+# An administrator's session with zelkctl against the registered server:
+# status, protect, check, log, export. Run by scripts/run.sh, which sets
+# ZELKCTL (the program) and WINE_RUN (the build's Wine launcher).
+set -euo pipefail
+export_file=${EXPORT_FILE:-$(dirname "$ZELKCTL")/zelk-log.html}
+
+zelkctl() {
+  echo "\$ zelkctl $*"
+  "$WINE_RUN" "$ZELKCTL" "$@" </dev/null
+}
+
+zelkctl status
+zelkctl protect site http://www.example.test/
+zelkctl check http://www.example.test/news/today.html
+zelkctl check https://bank.example.test/
+zelkctl list
+zelkctl log add "http://ads.example.test/<script>popup</script>" http://www.example.test/
+zelkctl log show
+zelkctl log export "Z:${export_file//\//\\}"
+echo "exported the log page to $export_file"
+zelkctl unprotect http://www.example.test/

@@ -1,0 +1,52 @@
+// Output of the tool. Text is composed as wide strings with '\n' line ends; a
+// console receives it as Unicode, a pipe or file as text in the ANSI code
+// page with CR LF line ends, as every console program's redirected output.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace zelk {
+namespace ctl {
+
+class Console {
+ public:
+  Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  void Out(const std::wstring& text);
+  void Err(const std::wstring& text);
+
+  // True once any write has failed (a closed pipe, a full disk): the command
+  // then cannot claim success.
+  bool failed() const { return failed_; }
+
+ private:
+  void Write(HANDLE handle, const std::wstring& text);
+  bool WriteRedirected(HANDLE handle, const std::wstring& text);
+
+  HANDLE out_;
+  HANDLE err_;
+  bool failed_ = false;
+};
+
+// Text from the server made safe to print: every control character (C0, DEL
+// and C1) is shown as \xNN, so that a logged URL can neither break a line of
+// a table nor send escape sequences to a terminal.
+std::wstring Visible(const std::wstring& text);
+
+// "0x" and eight upper-case hexadecimal digits.
+std::wstring HexStatus(HRESULT status);
+
+// The system's message text for a status, on one line; for a status made from
+// a Win32 error, the message of that error when the status itself has none.
+std::wstring SystemMessage(HRESULT status);
+
+// Writes the out-of-memory report without allocating: the last resort when
+// nothing else can be formatted.
+void ReportOutOfMemory();
+
+}  // namespace ctl
+}  // namespace zelk

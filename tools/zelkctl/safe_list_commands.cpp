@@ -1,0 +1,146 @@
+// check, protect, unprotect and list: the safe list.
+#include "platform/status.h"
+#include "platform/text.h"
+#include "tools/zelkctl/arguments.h"
+#include "tools/zelkctl/commands.h"
+
+namespace zelk {
+namespace ctl {
+
+namespace {
+
+struct ProtectionKind {
+  const wchar_t* keyword;
+  const wchar_t* member;
+  HRESULT (STDMETHODCALLTYPE IZelkHelper::*protect)(BSTR);
+};
+
+const ProtectionKind kProtectionKinds[] = {
+    {L"page", L"ProtectPage", &IZelkHelper::ProtectPage},
+    {L"site", L"ProtectSite", &IZelkHelper::ProtectSite},
+    {L"domain", L"ProtectDomain", &IZelkHelper::ProtectDomain},
+};
+
+struct ProtectionMeaning {
+  long code;
+  const wchar_t* meaning;
+};
+
+const ProtectionMeaning kProtectionMeanings[] = {
+    {0, L"not protected"},
+    {1, L"protected by a page entry"},
+    {2, L"protected by a site entry"},
+    {4, L"protected by a domain entry"},
+    {8, L"local page (ProtectLocal is on)"},
+    {16, L"secure page (ProtectHttps is on)"},
+};
+
+constexpr wchar_t kUrlWithScheme[] =
+    L"the URL does not decompose; give it in full, with its scheme: http://www.example.com/";
+constexpr wchar_t kUrlEvenWithHttp[] =
+    L"the URL does not decompose, not even with http:// before it";
+
+const ProtectionKind* FindProtectionKind(const std::wstring& keyword) {
+  for (const ProtectionKind& kind : kProtectionKinds) {
+    if (EqualsIgnoringCase(keyword, kind.keyword)) return &kind;
+  }
+  return nullptr;
+}
+
+std::wstring MeaningOf(long code) {
+  for (const ProtectionMeaning& entry : kProtectionMeanings) {
+    if (entry.code == code) return entry.meaning;
+  }
+  return L"unknown protection code";
+}
+
+const wchar_t* HintFor(HRESULT status, const wchar_t* invalid_url_hint) {
+  return status == E_INVALIDARG ? invalid_url_hint : nullptr;
+}
+
+// The SafeList property holds a one-dimensional array of VARIANTs, each a
+// BSTR; anything else is not what the interface promises.
+HRESULT KeysFromArray(SAFEARRAY* array, std::vector<std::wstring>* keys) {
+  if (array == nullptr || SafeArrayGetDim(array) != 1) return E_UNEXPECTED;
+  LONG lower = 0, upper = -1;
+  ZELK_RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
+  ZELK_RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
+  std::vector<std::wstring> result;
+  for (LONG index = lower; index <= upper; ++index) {
+    ScopedVariant element;
+    ZELK_RETURN_IF_FAILED(SafeArrayGetElement(array, &index, element.get_mutable()));
+    if (element.get().vt != VT_BSTR) return E_UNEXPECTED;
+    BSTR key = element.get().bstrVal;
+    result.emplace_back(key == nullptr ? std::wstring() : std::wstring(key, SysStringLen(key)));
+  }
+  keys->swap(result);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT FetchSafeList(IZelkHelper* helper, std::vector<std::wstring>* keys) {
+  ScopedVariant list;
+  ZELK_RETURN_IF_FAILED(helper->get_SafeList(list.Receive()));
+  if (list.get().vt != (VT_ARRAY | VT_VARIANT)) return E_UNEXPECTED;
+  return KeysFromArray(list.get().parray, keys);
+}
+
+int RunCheck(Invocation& call) {
+  IZelkHelper* helper = call.Connect();
+  if (helper == nullptr) return kExitFailure;
+  UniqueBstr url;
+  HRESULT status = BstrFromWide(call.operand(0), &url);
+  if (FAILED(status)) return call.Failure(L"preparing the URL", status);
+  long code = 0;
+  status = helper->IsUrlProtected(url.get(), &code);
+  if (FAILED(status))
+    return call.Failure(L"IsUrlProtected", status, HintFor(status, kUrlWithScheme));
+  call.console().Out(std::to_wstring(code) + L" " + MeaningOf(code) + L"\n");
+  return kExitSuccess;
+}
+
+int RunProtect(Invocation& call) {
+  const ProtectionKind* kind = FindProtectionKind(call.operand(0));
+  if (kind == nullptr) {
+    return call.UsageError(L"protect a page, a site or a domain, not \"" +
+                           Visible(call.operand(0)) + L"\"");
+  }
+  IZelkHelper* helper = call.Connect();
+  if (helper == nullptr) return kExitFailure;
+  UniqueBstr url;
+  HRESULT status = BstrFromWide(call.operand(1), &url);
+  if (FAILED(status)) return call.Failure(L"preparing the URL", status);
+  status = (helper->*kind->protect)(url.get());
+  if (FAILED(status)) return call.Failure(kind->member, status, HintFor(status, kUrlEvenWithHttp));
+  call.console().Out(L"protected as a " + std::wstring(kind->keyword) + L": " +
+                     Visible(call.operand(1)) + L"\n");
+  return kExitSuccess;
+}
+
+int RunUnprotect(Invocation& call) {
+  IZelkHelper* helper = call.Connect();
+  if (helper == nullptr) return kExitFailure;
+  UniqueBstr url;
+  HRESULT status = BstrFromWide(call.operand(0), &url);
+  if (FAILED(status)) return call.Failure(L"preparing the URL", status);
+  status = helper->UnprotectUrl(url.get());
+  if (FAILED(status)) return call.Failure(L"UnprotectUrl", status, HintFor(status, kUrlWithScheme));
+  call.console().Out(L"no safe-list entry covers " + Visible(call.operand(0)) + L" any more\n");
+  return kExitSuccess;
+}
+
+int RunList(Invocation& call) {
+  IZelkHelper* helper = call.Connect();
+  if (helper == nullptr) return kExitFailure;
+  std::vector<std::wstring> keys;
+  const HRESULT status = FetchSafeList(helper, &keys);
+  if (FAILED(status)) return call.Failure(L"SafeList get", status);
+  std::wstring listing;
+  for (const std::wstring& key : keys) listing += Visible(key) + L"\n";
+  call.console().Out(listing);
+  return kExitSuccess;
+}
+
+}  // namespace ctl
+}  // namespace zelk
