@@ -18,7 +18,8 @@ UINT ConversionCodePage();
 
 // Converts wide text up to its first NUL (a null pointer is the empty text) to
 // narrow text; characters the code page cannot represent become its default
-// character. Returns S_OK or E_OUTOFMEMORY; *narrow is untouched on failure.
+// character, never a look-alike (a fullwidth '/' does not become '/').
+// Returns S_OK or E_OUTOFMEMORY; *narrow is untouched on failure.
 HRESULT NarrowFromWide(const wchar_t* wide, std::string* narrow);
 
 // Converts `length` bytes of narrow text to wide text. S_OK or E_OUTOFMEMORY;
