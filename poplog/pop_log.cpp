@@ -203,10 +203,13 @@ HRESULT ClearLog() {
   ZELK_RETURN_IF_FAILED(OpenSettings(kReadWriteAccess, &key));
   std::string path;
   ZELK_RETURN_IF_FAILED(ReadLogPath(key, &path));
-  // The rows go only once the count is back at 0, so a log can never be left
-  // empty but still counted as full.
-  ZELK_RETURN_IF_FAILED(key.WriteDword(kLogCountValue, 0));
-  return DeleteLogFile(path);
+  // The file goes first: another program may hold it open or it may be
+  // read-only, and a count reset before a refused deletion would leave rows
+  // the count no longer bounds. The key is open for writing already, so the
+  // reset that follows a deletion can hardly fail; if it does, the status says
+  // so and clearing again finishes the job.
+  ZELK_RETURN_IF_FAILED(DeleteLogFile(path));
+  return key.WriteDword(kLogCountValue, 0);
 }
 
 }  // namespace zelk

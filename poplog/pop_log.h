@@ -31,8 +31,10 @@ HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
 // empty-log row when the file cannot be opened. *text is untouched on failure.
 HRESULT ReadLog(std::string* text);
 
-// Resets the count and deletes the file. A file that does not exist counts as
-// deleted. The file is kept when the count cannot be reset.
+// Deletes the file and resets the count. A file that does not exist counts as
+// deleted. A file that cannot be deleted (held open by another program,
+// read-only) fails the call with nothing changed, so the count keeps matching
+// the rows in the file.
 HRESULT ClearLog();
 
 }  // namespace zelk
