@@ -8,20 +8,9 @@
 #include <cstdint>
 #include <string>
 
-namespace zelk {
+#include "platform/settings_layout.h"
 
-namespace setting {
-constexpr const char kAutoShow[] = "AutoShow";
-constexpr const char kPlaySound[] = "PlaySound";
-constexpr const char kSoundFile[] = "SoundFile";
-constexpr const char kProtectLocal[] = "ProtectLocal";
-constexpr const char kProtectHttps[] = "ProtectHttps";
-constexpr const char kTotalPopups[] = "TotalPopups";
-constexpr const char kLogPopup[] = "LogPopup";
-constexpr const char kCheckSoftPopup[] = "CheckSoftPopup";
-constexpr const char kLogCount[] = "LogCount";
-constexpr const char kLogFile[] = "LogFile";
-}  // namespace setting
+namespace zelk {
 
 // The longest sound file path (in bytes of narrow text) that can be read back.
 constexpr size_t kMaxSoundFileBytes = 259;

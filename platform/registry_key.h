@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/settings_layout.h"
 #include "platform/unique_resource.h"
 
 namespace zelk {
@@ -16,11 +17,6 @@ namespace zelk {
 // Registry strings read by this program fit in a buffer of this many bytes,
 // terminating NUL included (at most 259 bytes of text).
 constexpr DWORD kRegistryStringBufferBytes = 260;
-
-// The program's settings key and its safe-list subkey, under HKEY_LOCAL_MACHINE.
-constexpr const char kSettingsKeyPath[] = "Software\\Zelk";
-constexpr const char kSafeListKeyPath[] = "Software\\Zelk\\SafeList";
-constexpr const char kSafeListSubkeyName[] = "SafeList";
 
 constexpr REGSAM kReadAccess = KEY_READ;                   // 0x20019
 constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F

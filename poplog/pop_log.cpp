@@ -15,10 +15,6 @@ namespace zelk {
 
 namespace {
 
-constexpr const char kLogPopupValue[] = "LogPopup";
-constexpr const char kLogCountValue[] = "LogCount";
-constexpr const char kLogFileValue[] = "LogFile";
-
 // --- C runtime failures ------------------------------------------------------
 
 // The runtime's file functions leave the Win32 error of a failing system call
@@ -56,7 +52,7 @@ HRESULT OpenSettings(REGSAM access, RegistryKey* key) {
 }
 
 HRESULT ReadLogPath(const RegistryKey& key, std::string* path) {
-  return key.ReadString(kLogFileValue, path);
+  return key.ReadString(setting::kLogFile, path);
 }
 
 // --- Rows ----------------------------------------------------------------------
@@ -171,10 +167,10 @@ HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
   RegistryKey key;
   ZELK_RETURN_IF_FAILED(OpenSettings(kReadWriteAccess, &key));
   DWORD log_popup = 0;
-  ZELK_RETURN_IF_FAILED(key.ReadDword(kLogPopupValue, &log_popup));
+  ZELK_RETURN_IF_FAILED(key.ReadDword(setting::kLogPopup, &log_popup));
   if (log_popup == 0) return S_OK;
   DWORD count = 0;
-  ZELK_RETURN_IF_FAILED(key.ReadDword(kLogCountValue, &count));
+  ZELK_RETURN_IF_FAILED(key.ReadDword(setting::kLogCount, &count));
   if (count > kLogCountLimit) return S_OK;  // full until the count is reset
   std::string path;
   ZELK_RETURN_IF_FAILED(ReadLogPath(key, &path));
@@ -184,7 +180,7 @@ HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
   ZELK_RETURN_IF_FAILED(FormatAppendedRows(pop_url, src_url, local_time, new_count, &rows));
   // The count only grows for a row that is really in the file.
   ZELK_RETURN_IF_FAILED(AppendToFile(path, rows));
-  return key.WriteDword(kLogCountValue, new_count);
+  return key.WriteDword(setting::kLogCount, new_count);
 }
 
 HRESULT ReadLog(std::string* text) {
@@ -209,7 +205,7 @@ HRESULT ClearLog() {
   // reset that follows a deletion can hardly fail; if it does, the status says
   // so and clearing again finishes the job.
   ZELK_RETURN_IF_FAILED(DeleteLogFile(path));
-  return key.WriteDword(kLogCountValue, 0);
+  return key.WriteDword(setting::kLogCount, 0);
 }
 
 }  // namespace zelk

@@ -63,18 +63,6 @@ TEST_F(ServerClientTest, SettingsAreWrittenThroughToTheRegistry) {
   EXPECT_EQ(static_cast<DWORD>(total + 2), ReadSettingDword("TotalPopups"));
   ASSERT_EQ(S_OK, helper_->IncrementTotalPopups(-2));
 
-  UniqueBstr saved_sound;
-  ASSERT_EQ(S_OK, helper_->get_SoundFile(saved_sound.put()));
-  UniqueBstr sound = Bstr(L"C:\\Media\\blocked.wav");
-  ASSERT_EQ(S_OK, helper_->put_SoundFile(sound.get()));
-  DWORD type = 0;
-  std::string stored;
-  ASSERT_TRUE(ReadSetting("SoundFile", &type, &stored));
-  EXPECT_EQ(std::string("C:\\Media\\blocked.wav") + '\0', stored);
-  UniqueBstr read_back;
-  ASSERT_EQ(S_OK, helper_->get_SoundFile(read_back.put()));
-  EXPECT_EQ(L"C:\\Media\\blocked.wav", ToWide(read_back.get()));
-  ASSERT_EQ(S_OK, helper_->put_SoundFile(saved_sound.get()));
 }
 
 TEST_F(ServerClientTest, ProtectTestListAndUnprotect) {
