@@ -22,26 +22,6 @@ class ServerClientTest : public ::testing::Test {
     ASSERT_TRUE(SUCCEEDED(com_.status()));
     ASSERT_EQ(S_OK, CreateServerObject(&helper_));
   }
-  std::vector<std::wstring> SafeListKeys() {
-    VARIANT list;
-    VariantInit(&list);
-    EXPECT_EQ(S_OK, helper_->get_SafeList(&list));
-    std::vector<std::wstring> keys;
-    EXPECT_EQ(VT_ARRAY | VT_VARIANT, list.vt);
-    if (list.vt != (VT_ARRAY | VT_VARIANT)) return keys;
-    LONG lower = -1, upper = -1;
-    SafeArrayGetLBound(list.parray, 1, &lower);
-    SafeArrayGetUBound(list.parray, 1, &upper);
-    EXPECT_EQ(0, lower);
-    for (LONG index = lower; index <= upper; ++index) {
-      ScopedVariant element;
-      EXPECT_EQ(S_OK, SafeArrayGetElement(list.parray, &index, element.get_mutable()));
-      EXPECT_EQ(VT_BSTR, element.get().vt);
-      keys.push_back(ToWide(element.get().bstrVal));
-    }
-    VariantClear(&list);
-    return keys;
-  }
 
   ScopedComInitializer com_;
   ComPtr<IZelkHelper> helper_;
@@ -63,50 +43,6 @@ TEST_F(ServerClientTest, SettingsAreWrittenThroughToTheRegistry) {
   EXPECT_EQ(static_cast<DWORD>(total + 2), ReadSettingDword("TotalPopups"));
   ASSERT_EQ(S_OK, helper_->IncrementTotalPopups(-2));
 
-}
-
-TEST_F(ServerClientTest, ProtectTestListAndUnprotect) {
-  UniqueBstr page = Bstr(L"e2e.test/page/");
-  UniqueBstr site = Bstr(L"http://e2e.test:81/");
-  UniqueBstr domain = Bstr(L"http://www.e2e-domain.test/");
-  ASSERT_EQ(S_OK, helper_->ProtectPage(page.get()));
-  ASSERT_EQ(S_OK, helper_->ProtectSite(site.get()));
-  ASSERT_EQ(S_OK, helper_->ProtectDomain(domain.get()));
-  const std::vector<std::wstring> keys = SafeListKeys();
-  const std::vector<std::wstring> expected = {L"http://e2e.test/page/", L"http://e2e.test:81/",
-                                              L"http://www.e2e-domain.test/"};
-  for (const std::wstring& key : expected) {
-    EXPECT_NE(keys.end(), std::find(keys.begin(), keys.end(), key)) << std::string(key.begin(), key.end());
-  }
-
-  struct Probe {
-    const wchar_t* url;
-    long code;
-  };
-  const Probe probes[] = {
-      {L"http://E2E.test/page?x=1", 1}, {L"http://e2e.test:81/other", 2},
-      {L"http://e2e.test/other", 0},    {L"http://a.b.e2e-domain.test/z", 4},
-      {L"ftp://a.e2e-domain.test/", 0},
-  };
-  for (const Probe& probe : probes) {
-    UniqueBstr url = Bstr(probe.url);
-    long code = -1;
-    EXPECT_EQ(S_OK, helper_->IsUrlProtected(url.get(), &code));
-    EXPECT_EQ(probe.code, code) << std::string(probe.url, probe.url + wcslen(probe.url));
-  }
-  UniqueBstr no_scheme = Bstr(L"e2e.test/page");
-  long untouched = 12345;
-  EXPECT_EQ(E_INVALIDARG, helper_->IsUrlProtected(no_scheme.get(), &untouched));
-
-  for (const wchar_t* url : {L"http://e2e.test/page", L"http://e2e.test:81/", L"http://e2e-domain.test/"}) {
-    UniqueBstr text = Bstr(url);
-    EXPECT_EQ(S_OK, helper_->UnprotectUrl(text.get()));
-  }
-  EXPECT_EQ(E_INVALIDARG, helper_->UnprotectUrl(no_scheme.get()));
-  const std::vector<std::wstring> after = SafeListKeys();
-  for (const std::wstring& key : expected) {
-    EXPECT_EQ(after.end(), std::find(after.begin(), after.end(), key));
-  }
 }
 
 TEST_F(ServerClientTest, LogRowsAreAppendedReadAndCleared) {

@@ -230,29 +230,5 @@ TEST_F(RegistrationTest, LogPathThatCannotBeStoredWritesNothing) {
   DeleteFileA(copy.c_str());
 }
 
-TEST_F(RegistrationTest, AnUnknownSwitchRunsTheServer) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  std::string line = "\"" + ServerPath() + "\" /RegServerX";
-  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  UniqueHandle server(process.hProcess);
-  UniqueHandle thread(process.hThread);
-  // A server nobody has connected to yet does not quit by itself.
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(server.get(), 2000));
-  {
-    ScopedComInitializer com;
-    ComPtr<IZelkHelper> helper;
-    ASSERT_EQ(S_OK, CreateServerObject(&helper));
-    long total = 0;
-    EXPECT_EQ(S_OK, helper->get_TotalPopups(&total));
-  }
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.get(), 15000));
-  DWORD exit_code = 1;
-  GetExitCodeProcess(server.get(), &exit_code);
-  EXPECT_EQ(0u, exit_code);
-}
-
 }  // namespace
 }  // namespace zelk
