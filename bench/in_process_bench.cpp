@@ -14,6 +14,7 @@
 #include "platform/status.h"
 #include "platform/unique_resource.h"
 #include "safelist/url_parts.h"
+#include "tests/test_module.h"
 
 namespace zelk {
 namespace bench {
@@ -25,37 +26,7 @@ constexpr BatchPlan kInProcessPlan = {15, 5000.0, 1u << 22};
 constexpr unsigned kLoadRepetitions = 3;
 
 // Hosts the object in this process, as the server module does in the server.
-class BenchModule : public ModuleServices {
- public:
-  BenchModule() { InitializeCriticalSection(&lock_); }
-  ~BenchModule() {
-    for (auto it = callbacks_.rbegin(); it != callbacks_.rend(); ++it) it->first(it->second);
-    DeleteCriticalSection(&lock_);
-  }
-  BenchModule(const BenchModule&) = delete;
-  BenchModule& operator=(const BenchModule&) = delete;
-
-  ULONG Lock() override { return static_cast<ULONG>(InterlockedIncrement(&locks_)); }
-  ULONG Unlock() override { return static_cast<ULONG>(InterlockedDecrement(&locks_)); }
-  HRESULT EnterModuleLock() override {
-    EnterCriticalSection(&lock_);
-    return S_OK;
-  }
-  void LeaveModuleLock() override { LeaveCriticalSection(&lock_); }
-  HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override {
-    try {
-      callbacks_.emplace_back(callback, data);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
-    return S_OK;
-  }
-
- private:
-  volatile LONG locks_ = 0;
-  CRITICAL_SECTION lock_;
-  std::vector<std::pair<TerminationCallback, void*>> callbacks_;
-};
+using BenchModule = zelk::testing::TestModule;
 
 HRESULT MeasureDecompose(Sample* sample) {
   // Several kilobytes of fixed parts: one record, reused by every call.

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -27,7 +28,11 @@ class TestModule : public ModuleServices {
   }
   void LeaveModuleLock() override { LeaveCriticalSection(&lock_); }
   HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override {
-    callbacks_.emplace_back(callback, data);
+    try {
+      callbacks_.emplace_back(callback, data);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
     return S_OK;
   }
   LONG locks() const { return locks_; }
