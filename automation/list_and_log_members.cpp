@@ -13,9 +13,11 @@ namespace zelk {
 
 STDMETHODIMP ZelkHelper::IsUrlProtected(BSTR bstrUrl, long* pVal) {
   if (pVal == nullptr) return E_POINTER;
-  std::string url;
-  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
-  return safeList.IsProtected(url, settings_.protectLocal != 0, settings_.protectHttps != 0, pVal);
+  // The most frequent call of all: no heap use for a URL of ordinary length.
+  StackNarrow url;
+  ZELK_RETURN_IF_FAILED(url.Assign(bstrUrl));
+  return safeList.IsProtected(url.c_str(), settings_.protectLocal != 0,
+                              settings_.protectHttps != 0, pVal);
 }
 
 STDMETHODIMP ZelkHelper::UnprotectUrl(BSTR bstrUrl) {
@@ -37,17 +39,19 @@ STDMETHODIMP ZelkHelper::ProtectDomain(BSTR bstrUrl) { return Protect(bstrUrl, k
 STDMETHODIMP ZelkHelper::get_SafeList(VARIANT* pVal) {
   if (pVal == nullptr) return E_POINTER;
   VariantInit(pVal);
-  const auto& entries = safeList.entries();
-  UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(entries.size())));
+  UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(safeList.size())));
   if (!array) return E_FAIL;
-  for (LONG index = 0; index < static_cast<LONG>(entries.size()); ++index) {
+  LONG index = 0;
+  ZELK_RETURN_IF_FAILED(safeList.ForEachEntry([&](const std::string& key, uint32_t) {
     ScopedVariant element;
-    UniqueBstr key;
-    ZELK_RETURN_IF_FAILED(BstrFromNarrow(entries[index].key, &key));
+    UniqueBstr text;
+    ZELK_RETURN_IF_FAILED(BstrFromNarrow(key, &text));
     element.get_mutable()->vt = VT_BSTR;
-    element.get_mutable()->bstrVal = key.release();
+    element.get_mutable()->bstrVal = text.release();
     ZELK_RETURN_IF_FAILED(SafeArrayPutElement(array.get(), &index, element.get_mutable()));
-  }
+    ++index;
+    return S_OK;
+  }));
   // Handed over only when complete: a client never sees a half-filled list.
   pVal->vt = VT_ARRAY | VT_VARIANT;
   pVal->parray = array.release();

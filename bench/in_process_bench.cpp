@@ -12,6 +12,7 @@
 #include "bench/helper_calls.h"
 #include "bench/registry_state.h"
 #include "platform/status.h"
+#include "platform/text.h"
 #include "platform/unique_resource.h"
 #include "safelist/url_parts.h"
 #include "tests/test_module.h"
@@ -32,7 +33,7 @@ HRESULT MeasureDecompose(Sample* sample) {
   // Several kilobytes of fixed parts: one record, reused by every call.
   std::unique_ptr<UrlParts> parts(new (std::nothrow) UrlParts());
   ZELK_RETURN_IF_NULL(E_OUTOFMEMORY, parts);
-  auto decompose = [&parts]() { return parts->Decompose(kUnmatchedUrl) ? S_OK : E_UNEXPECTED; };
+  auto decompose = [&parts]() { return parts->Decompose(kUnmatchedUrl, IsLeadByte) ? S_OK : E_UNEXPECTED; };
   return MeasurePerCall(kInProcessPlan, decompose, sample);
 }
 

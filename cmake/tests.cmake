@@ -55,3 +55,12 @@ foreach(script ${ZELK_SCRIPT_TESTS})
 endforeach()
 include(cmake/zelkctl.cmake OPTIONAL)
 include(cmake/hardening.cmake OPTIONAL)
+
+# The safe list once more under a double-byte ANSI code page (932, from the
+# Japanese locale): double-byte hosts, trail bytes that look like delimiters,
+# names longer in bytes than in characters.
+if(TARGET safe_list_test)
+  add_test(NAME safe_list_test_cp932 COMMAND safe_list_test)
+  set_tests_properties(safe_list_test_cp932 PROPERTIES
+                       ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8" TIMEOUT 300)
+endif()

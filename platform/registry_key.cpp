@@ -1,9 +1,11 @@
 #include "platform/registry_key.h"
 
+#include <climits>
 #include <new>
 #include <vector>
 
 #include "platform/status.h"
+#include "platform/text.h"
 
 namespace zelk {
 
@@ -13,21 +15,67 @@ HRESULT ToStatus(LONG result) { return result == ERROR_SUCCESS ? S_OK : StatusFr
 
 }  // namespace
 
-HRESULT RegistryKey::Open(HKEY parent, const char* subkey, REGSAM access) {
+namespace {
+
+LONG OpenKey(HKEY parent, const char* subkey, REGSAM access, HKEY* opened) {
+  return RegOpenKeyExA(parent, subkey, 0, access, opened);
+}
+LONG OpenKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* opened) {
+  return RegOpenKeyExW(parent, subkey, 0, access, opened);
+}
+LONG CreateKey(HKEY parent, const char* subkey, REGSAM access, HKEY* created, DWORD* disposition) {
+  return RegCreateKeyExA(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                         created, disposition);
+}
+LONG CreateKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* created,
+               DWORD* disposition) {
+  return RegCreateKeyExW(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                         created, disposition);
+}
+
+template <typename Char>
+HRESULT OpenInto(HKEY parent, const Char* subkey, REGSAM access, UniqueHkey* key) {
   HKEY opened = nullptr;
-  LONG result = RegOpenKeyExA(parent, subkey, 0, access, &opened);
+  const LONG result = OpenKey(parent, subkey, access, &opened);
   if (result != ERROR_SUCCESS) return StatusFromWin32(result);
-  key_.reset(opened);
+  key->reset(opened);
   return S_OK;
 }
 
-HRESULT RegistryKey::Create(HKEY parent, const char* subkey, REGSAM access) {
-  HKEY created = nullptr;
-  LONG result = RegCreateKeyExA(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                                nullptr, &created, nullptr);
+template <typename Char>
+HRESULT CreateInto(HKEY parent, const Char* subkey, REGSAM access, UniqueHkey* key,
+                   bool* created) {
+  HKEY opened = nullptr;
+  DWORD disposition = 0;
+  const LONG result = CreateKey(parent, subkey, access, &opened, &disposition);
   if (result != ERROR_SUCCESS) return StatusFromWin32(result);
-  key_.reset(created);
+  key->reset(opened);
+  if (created != nullptr) *created = disposition == REG_CREATED_NEW_KEY;
   return S_OK;
+}
+
+// Key names are at most 255 characters; longer ones, which some tools and
+// other code pages make, get a larger buffer. The bound keeps a registry that
+// keeps answering ERROR_MORE_DATA from growing the buffer forever.
+constexpr size_t kUsualNameChars = 256;
+constexpr size_t kLargestNameChars = 1 << 16;
+
+}  // namespace
+
+HRESULT RegistryKey::Open(HKEY parent, const char* subkey, REGSAM access) {
+  return OpenInto(parent, subkey, access, &key_);
+}
+
+HRESULT RegistryKey::Open(HKEY parent, const wchar_t* subkey, REGSAM access) {
+  return OpenInto(parent, subkey, access, &key_);
+}
+
+HRESULT RegistryKey::Create(HKEY parent, const char* subkey, REGSAM access, bool* created) {
+  return CreateInto(parent, subkey, access, &key_, created);
+}
+
+HRESULT RegistryKey::Create(HKEY parent, const wchar_t* subkey, REGSAM access, bool* created) {
+  return CreateInto(parent, subkey, access, &key_, created);
 }
 
 HRESULT RegistryKey::ReadDword(const char* name, DWORD* value) const {
@@ -103,10 +151,14 @@ HRESULT RegistryKey::DeleteSubkey(const char* name) const {
   return ToStatus(RegDeleteKeyA(key_.get(), name));
 }
 
+HRESULT RegistryKey::DeleteSubkey(const wchar_t* name) const {
+  return ToStatus(RegDeleteKeyW(key_.get(), name));
+}
+
 HRESULT RegistryKey::QuerySubkeyInfo(DWORD* count, DWORD* longest_name) const {
   DWORD subkeys = 0;
   DWORD longest = 0;
-  LONG result = RegQueryInfoKeyA(key_.get(), nullptr, nullptr, nullptr, &subkeys, &longest,
+  LONG result = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, &subkeys, &longest,
                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) return StatusFromWin32(result);
   *count = subkeys;
@@ -114,24 +166,100 @@ HRESULT RegistryKey::QuerySubkeyInfo(DWORD* count, DWORD* longest_name) const {
   return S_OK;
 }
 
-HRESULT RegistryKey::EnumSubkey(DWORD index, std::string* name) const {
-  // Key names are at most 255 characters.
-  char buffer[256 + 16];
-  DWORD length = sizeof(buffer);
-  LONG result = RegEnumKeyExA(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr,
-                              nullptr);
-  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
+HRESULT RegistryKey::EnumSubkey(DWORD index, std::wstring* name) const {
   try {
-    name->assign(buffer, length);
+    size_t capacity = name->capacity() > kUsualNameChars ? name->capacity() : kUsualNameChars;
+    for (;;) {
+      name->resize(capacity);
+      DWORD length = static_cast<DWORD>(capacity);
+      const LONG result = RegEnumKeyExW(key_.get(), index, &(*name)[0], &length, nullptr,
+                                        nullptr, nullptr, nullptr);
+      if (result == ERROR_SUCCESS) {
+        name->resize(length);
+        return S_OK;
+      }
+      if (result != ERROR_MORE_DATA || capacity >= kLargestNameChars) {
+        name->clear();
+        return StatusFromWin32(result);
+      }
+      capacity *= 2;
+    }
+  } catch (const std::bad_alloc&) {
+    name->clear();
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT RegistryKey::EnumSubkey(DWORD index, std::string* name) const {
+  std::wstring wide;
+  ZELK_RETURN_IF_FAILED(EnumSubkey(index, &wide));
+  return NarrowFromWide(wide.c_str(), name);
+}
+
+bool IsNotFound(HRESULT status) {
+  return status == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
+         status == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+HRESULT SameKeyName(const std::wstring& a, const std::wstring& b, bool* same) {
+  if (a.size() > INT_MAX || b.size() > INT_MAX) return E_INVALIDARG;
+  const int order = CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                         static_cast<int>(b.size()), TRUE);
+  if (order == 0) return StatusFromLastError();
+  *same = order == CSTR_EQUAL;
+  return S_OK;
+}
+
+namespace {
+
+bool IsAscii(const std::wstring& text) {
+  for (const wchar_t c : text) {
+    if (c > 0x7f) return false;
+  }
+  return true;
+}
+
+// The non-linguistic upper-casing that ordinal comparisons ignoring case use.
+// ASCII names, nearly all of them, are upper-cased here instead.
+HRESULT UpperCaseName(const std::wstring& name, std::wstring* upper) {
+  if (IsAscii(name)) {
+    try {
+      upper->assign(name);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    for (wchar_t& c : *upper) {
+      if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    return S_OK;
+  }
+  if (name.size() > INT_MAX) return E_INVALIDARG;
+  const int length = static_cast<int>(name.size());
+  try {
+    std::wstring mapped(name.size(), L'\0');
+    const int size = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.c_str(), length,
+                                  &mapped[0], length);
+    if (size <= 0) return StatusFromLastError();
+    mapped.resize(static_cast<size_t>(size));
+    upper->swap(mapped);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
 }
 
-bool IsNotFound(HRESULT status) {
-  return status == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
-         status == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}  // namespace
+
+HRESULT KeyNameHash(const std::wstring& name, uint32_t* hash) {
+  std::wstring upper;
+  ZELK_RETURN_IF_FAILED(UpperCaseName(name, &upper));
+  uint32_t value = 2166136261u;  // FNV-1a over the 16-bit units
+  for (const wchar_t c : upper) {
+    value = (value ^ (static_cast<uint32_t>(c) & 0xffu)) * 16777619u;
+    value = (value ^ (static_cast<uint32_t>(c) >> 8)) * 16777619u;
+  }
+  *hash = value;
+  return S_OK;
 }
 
 }  // namespace zelk

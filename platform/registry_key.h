@@ -1,4 +1,6 @@
-// An open registry key, through the ANSI registry functions.
+// An open registry key. Names come narrow (the ANSI registry functions) or
+// wide; a name read from the registry for use as a name again is read wide,
+// since its narrow form may not name the key it came from.
 //
 // Failure contract: every member that can fail returns an HRESULT made from
 // the code the registry function returned (StatusFromWin32), and leaves its
@@ -7,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/settings_layout.h"
@@ -27,10 +30,13 @@ class RegistryKey {
   RegistryKey(RegistryKey&&) = default;
   RegistryKey& operator=(RegistryKey&&) = default;
 
-  // Opens an existing key (RegOpenKeyExA). Closes any key held before.
+  // Opens an existing key (RegOpenKeyEx). Closes any key held before.
   HRESULT Open(HKEY parent, const char* subkey, REGSAM access);
-  // Opens or creates a non-volatile key (RegCreateKeyExA).
-  HRESULT Create(HKEY parent, const char* subkey, REGSAM access);
+  HRESULT Open(HKEY parent, const wchar_t* subkey, REGSAM access);
+  // Opens or creates a non-volatile key (RegCreateKeyEx); `created`, when
+  // given, tells whether the key is new.
+  HRESULT Create(HKEY parent, const char* subkey, REGSAM access, bool* created = nullptr);
+  HRESULT Create(HKEY parent, const wchar_t* subkey, REGSAM access, bool* created = nullptr);
   void Close() { key_.reset(); }
 
   HKEY get() const { return key_.get(); }
@@ -55,12 +61,20 @@ class RegistryKey {
   HRESULT WriteRaw(const char* name, DWORD type, const void* data, DWORD size) const;
 
   HRESULT DeleteValue(const char* name) const;
-  // Deletes a direct subkey that has no subkeys of its own (RegDeleteKeyA).
+  // Deletes a direct subkey that has no subkeys of its own (RegDeleteKey).
   HRESULT DeleteSubkey(const char* name) const;
+  HRESULT DeleteSubkey(const wchar_t* name) const;
 
-  // Number of direct subkeys and the length of the longest subkey name.
+  // Number of direct subkeys and the length of the longest subkey name, in
+  // wide characters.
   HRESULT QuerySubkeyInfo(DWORD* count, DWORD* longest_name) const;
-  // Name of the subkey at `index`; HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS) past the end.
+  // Name of the subkey at `index`, however long;
+  // HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS) past the end. `name` is also the
+  // buffer, so a caller that enumerates with one string allocates rarely; it
+  // is empty after a failure.
+  HRESULT EnumSubkey(DWORD index, std::wstring* name) const;
+  // The narrow form of that name, for display and narrow texts; to name the
+  // key again, use the wide form.
   HRESULT EnumSubkey(DWORD index, std::string* name) const;
 
  private:
@@ -69,5 +83,14 @@ class RegistryKey {
 
 // True when the status says that a key or value does not exist.
 bool IsNotFound(HRESULT status);
+
+// Whether two key names name the same key: the registry ignores letter case
+// by the system's Unicode upper-casing, not by the code page's, so two texts
+// that differ as narrow text (a double-byte letter in two cases) can still
+// name one key.
+HRESULT SameKeyName(const std::wstring& a, const std::wstring& b, bool* same);
+
+// A hash of a key name that is equal for names SameKeyName finds equal.
+HRESULT KeyNameHash(const std::wstring& name, uint32_t* hash);
 
 }  // namespace zelk

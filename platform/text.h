@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/unique_resource.h"
@@ -19,8 +20,30 @@ UINT ConversionCodePage();
 // Converts wide text up to its first NUL (a null pointer is the empty text) to
 // narrow text; characters the code page cannot represent become its default
 // character, never a look-alike (a fullwidth '/' does not become '/').
+// `exact`, when given, tells whether the narrow text converts back to the
+// same wide text (no character was replaced).
 // Returns S_OK or E_OUTOFMEMORY; *narrow is untouched on failure.
-HRESULT NarrowFromWide(const wchar_t* wide, std::string* narrow);
+HRESULT NarrowFromWide(const wchar_t* wide, std::string* narrow, bool* exact = nullptr);
+
+// The narrow form of a client's string in storage on the stack when it fits,
+// so that a question about a URL of ordinary length touches no heap.
+class StackNarrow {
+ public:
+  StackNarrow() = default;
+  StackNarrow(const StackNarrow&) = delete;
+  StackNarrow& operator=(const StackNarrow&) = delete;
+
+  // As NarrowFromWide. S_OK or E_OUTOFMEMORY (the text is then empty).
+  HRESULT Assign(const wchar_t* wide);
+  const char* c_str() const { return text_; }
+
+ private:
+  // Longer than any URL whose parts all fit their capacities.
+  static constexpr size_t kInlineBytes = 6144;
+  char inline_[kInlineBytes] = {};
+  std::string spilled_;
+  const char* text_ = inline_;
+};
 
 // Converts `length` bytes of narrow text to wide text. S_OK or E_OUTOFMEMORY;
 // *wide is untouched on failure.
@@ -44,5 +67,22 @@ unsigned char UpperChar(unsigned char c);
 
 // True when `c` is the lead byte of a double-byte character in the code page.
 bool IsLeadByte(unsigned char c);
+
+// The one case-insensitive comparison of narrow text: character by character,
+// a single-byte character after the code page's upper-casing (UpperChar), a
+// double-byte character as one unit that must match byte for byte. Two texts
+// are equal exactly when their FoldCase forms are equal.
+bool EqualsIgnoringCase(const char* a, size_t a_length, const char* b, size_t b_length);
+inline bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  return EqualsIgnoringCase(a.data(), a.size(), b, std::char_traits<char>::length(b));
+}
+
+// The text as EqualsIgnoringCase sees it: single-byte characters upper-cased,
+// double-byte characters unchanged. May throw std::bad_alloc.
+std::string FoldCase(const char* text, size_t length);
+
+// A hash of FoldCase(text) that allocates nothing, mixed into `seed`: texts
+// that are EqualsIgnoringCase hash alike.
+uint32_t HashIgnoringCase(const char* text, size_t length, uint32_t seed);
 
 }  // namespace zelk

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "safelist/url_parts.h"
+
 namespace zelk {
 
 // An entry is recorded only while the stored count is at most this; the entry
@@ -45,10 +47,6 @@ struct LogTime {
 };
 
 LogTime LogTimeFromSystemTime(const SYSTEMTIME& time);
-
-// Tells whether a byte is the lead byte of a double-byte character in the
-// code page of the text; zelk::IsLeadByte in the server.
-using LeadBytePredicate = bool (*)(unsigned char);
 
 // One URL of an entry as the row sees it. `linkable` says whether it may be
 // written as a link: it decomposes and its scheme is a known one.

@@ -61,7 +61,7 @@ HRESULT ReadLogPath(const RegistryKey& key, std::string* path) {
 // decompose too, but would run in the reader's page when clicked.
 bool IsLinkable(const std::string& url) {
   UrlParts parts;
-  return parts.Decompose(url.c_str()) && parts.kind() != kSchemeUnknown;
+  return parts.Decompose(url.c_str(), IsLeadByte) && parts.kind() != kSchemeUnknown;
 }
 
 // The bytes one call appends: the entry row, followed directly by the limit

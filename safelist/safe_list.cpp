@@ -1,115 +1,32 @@
 #include "safelist/safe_list.h"
 
-#include <cstring>
+#include <algorithm>
 #include <new>
 #include <type_traits>
 #include <utility>
 
-#include "platform/status.h"
 #include "platform/text.h"
-#include "platform/unique_resource.h"
-#include "safelist/url_compare.h"
 
 namespace zelk {
-
-// Removing an entry and appending a prepared one must not throw once the
-// registry has been changed, or memory and registry would part.
-static_assert(std::is_nothrow_move_constructible<SafeListEntry>::value &&
-                  std::is_nothrow_move_assignable<SafeListEntry>::value,
-              "list edits after a registry change must not throw");
 
 namespace {
 
 constexpr char kHttpPrefix[] = "http://";
 
-enum class Overlap { kNone, kCovered, kReplaced };
+// Below this many holes a list is not worth compacting.
+constexpr size_t kMinHolesToCompact = 16;
 
-bool IsEntryType(uint32_t type) { return type == kPage || type == kSite || type == kDomain; }
-
-// Whether an entry of one type, made from `listed`, covers `url`.
-bool Covers(uint32_t type, const ListedUrl& url, const ListedUrl& listed) {
-  switch (type) {
-    case kPage:
-      return SamePage(url, listed);
-    case kSite:
-      return SameSite(url, listed);
-    case kDomain:
-      return SameDomain(url, listed);
-    default:
-      return false;
-  }
+// Kind and port are part of every index key.
+uint32_t SeedOf(int32_t kind, uint16_t port) {
+  return (static_cast<uint32_t>(kind) * 0x9e3779b1u) ^ port;
 }
 
-// One row of the overlap rules: an entry type against the type being added.
-// Two entries overlap when the wider of the two types covers; the same type
-// means the new one is already covered, another type means it is replaced.
-Overlap RowOverlap(uint32_t row_type, const SafeListEntry& added, const ListedUrl& listed) {
-  const uint32_t wider = row_type > added.type ? row_type : added.type;
-  if (!Covers(wider, added.url, listed)) return Overlap::kNone;
-  return row_type == added.type ? Overlap::kCovered : Overlap::kReplaced;
+uint32_t HostHash(const UrlView& url) {
+  return HashIgnoringCase(url.host.data(), url.host.size(), SeedOf(url.kind, url.port));
 }
 
-// A loaded entry may carry several type bits: the page bit hides the site
-// bit, and the domain bit is tested after either.
-Overlap OverlapWith(const SafeListEntry& entry, const SafeListEntry& added) {
-  const uint32_t first_row =
-      (entry.type & kPage) ? uint32_t{kPage} : (entry.type & kSite) ? uint32_t{kSite} : 0;
-  if (first_row != 0) {
-    const Overlap overlap = RowOverlap(first_row, added, entry.url);
-    if (overlap != Overlap::kNone) return overlap;
-  }
-  if (entry.type & kDomain) return RowOverlap(kDomain, added, entry.url);
-  return Overlap::kNone;
-}
-
-// The one test that decides whether Unprotect removes an entry.
-bool UnprotectMatches(const SafeListEntry& entry, const ListedUrl& url) {
-  if (entry.type & kPage) return SamePage(url, entry.url);
-  if (entry.type & kSite) return SameSite(url, entry.url);
-  if (entry.type & kDomain) return SameDomain(url, entry.url);
-  return false;
-}
-
-bool IsLocal(const ListedUrl& url) {
-  return url.kind() == kSchemeFile || std::memchr(url.host(), '.', url.host_length()) == nullptr;
-}
-
-bool IsAscii(const std::string& text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) > 0x7f) return false;
-  }
-  return true;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
-// Registry key names compare without regard to letter case, by the system's
-// Unicode upper-casing rather than the code page's, so two different key
-// texts can name one subkey even when their urls do not overlap (a loaded
-// entry without type bits, or a double-byte letter in two cases).
-HRESULT NamesSameSubkey(const std::string& a, const std::string& b, bool* same) {
-  if (IsAscii(a) && IsAscii(b)) {
-    *same = EqualsIgnoringAsciiCase(a, b);
-    return S_OK;
-  }
-  std::wstring wide_a;
-  std::wstring wide_b;
-  ZELK_RETURN_IF_FAILED(WideFromNarrow(a.data(), a.size(), &wide_a));
-  ZELK_RETURN_IF_FAILED(WideFromNarrow(b.data(), b.size(), &wide_b));
-  if (wide_a.size() > 0x7fffffff || wide_b.size() > 0x7fffffff) return E_INVALIDARG;
-  const int order = CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()),
-                                         wide_b.c_str(), static_cast<int>(wide_b.size()), TRUE);
-  if (order == 0) return StatusFromLastError();
-  *same = order == CSTR_EQUAL;
-  return S_OK;
+uint32_t DomainHash(const UrlView& url) {
+  return HashIgnoringCase(url.domain.data(), url.domain.size(), SeedOf(url.kind, url.port));
 }
 
 // The registry reads '\' as a separator between nested keys and refuses
@@ -125,62 +42,30 @@ bool IsStorableKeyText(const std::string& key) {
   return true;
 }
 
-// May throw std::bad_alloc.
-HRESULT DecomposeQueryUrl(const std::string& narrow_url, ListedUrl* url) {
-  return url->DecomposeListed(narrow_url.c_str()) ? S_OK : E_INVALIDARG;
+// Where the parts of `url`, decomposed from `key`, lie in `key`; the reset
+// form when it did not decompose.
+StoredUrl Condense(const ListedUrl& url, bool decomposed, const std::string& key) {
+  StoredUrl stored;
+  // A key text this long is no registry name; it cannot be described in 16 bits.
+  if (!decomposed || key.size() > UINT16_MAX) return stored;
+  const size_t domain_offset = static_cast<size_t>(url.domain().data() - url.host());
+  stored.host_begin = static_cast<uint16_t>(url.host_offset());
+  stored.host_length = static_cast<uint16_t>(url.host_length());
+  stored.path_begin = static_cast<uint16_t>(url.path_offset());
+  stored.path_length = static_cast<uint16_t>(url.path_length());
+  stored.domain_begin = static_cast<uint16_t>(url.host_offset() + domain_offset);
+  stored.port = url.port();
+  stored.kind = static_cast<int8_t>(url.kind());
+  return stored;
 }
 
-// The key text and url of an entry to add: the text as given if it
-// decomposes, else with "http://" in front. May throw std::bad_alloc.
-HRESULT PrepareProtectUrl(const std::string& narrow_url, SafeListEntry* entry) {
-  std::string key(narrow_url.c_str());
-  if (!entry->url.DecomposeListed(key.c_str())) {
-    key.insert(0, kHttpPrefix);
-    if (!entry->url.DecomposeListed(key.c_str())) return E_INVALIDARG;
-  }
-  if (!IsStorableKeyText(key)) return E_INVALIDARG;
-  entry->key.swap(key);
-  return S_OK;
-}
-
-// Creates or opens the entry's subkey. `created` tells whether it is new, so
-// that a failure afterwards removes only what this call made.
-HRESULT CreateEntrySubkey(const RegistryKey& list_key, const std::string& name,
-                          UniqueHkey* subkey, bool* created) {
-  DWORD disposition = 0;
-  const LONG result = RegCreateKeyExA(list_key.get(), name.c_str(), 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, kReadWriteAccess, nullptr,
-                                      subkey->put(), &disposition);
-  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
-  *created = disposition == REG_CREATED_NEW_KEY;
-  return S_OK;
-}
-
-HRESULT WriteEntryType(const UniqueHkey& subkey, uint32_t type) {
-  const DWORD value = type;
-  const LONG result = RegSetValueExA(subkey.get(), nullptr, 0, REG_DWORD,
-                                     reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  return result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result);
-}
-
-// Writes the entry's subkey and its type. On failure no subkey made by this
-// call is left behind (as far as the registry lets it be deleted).
-HRESULT WriteEntry(const RegistryKey& list_key, const SafeListEntry& entry) {
-  UniqueHkey subkey;
-  bool created = false;
-  ZELK_RETURN_IF_FAILED(CreateEntrySubkey(list_key, entry.key, &subkey, &created));
-  const HRESULT status = WriteEntryType(subkey, entry.type);
-  if (SUCCEEDED(status)) return S_OK;
-  subkey.reset();
-  // Best effort: the write failure is what the caller must hear about, and a
-  // subkey left without a value would only load as a Page entry.
-  if (created) static_cast<void>(list_key.DeleteSubkey(entry.key.c_str()));
-  return status;
+HRESULT WideName(const std::string& key, std::wstring* name) {
+  return WideFromNarrow(key.data(), key.size(), name);
 }
 
 // The type stored for an entry; kPage when the subkey cannot be opened or its
 // default value is missing or not a 4-byte REG_DWORD.
-uint32_t StoredEntryType(const RegistryKey& list_key, const std::string& name) {
+uint32_t StoredEntryType(const RegistryKey& list_key, const std::wstring& name) {
   RegistryKey subkey;
   if (FAILED(subkey.Open(list_key.get(), name.c_str(), kReadAccess))) return kPage;
   DWORD type = 0;
@@ -188,26 +73,72 @@ uint32_t StoredEntryType(const RegistryKey& list_key, const std::string& name) {
   return type;
 }
 
-// May throw std::bad_alloc.
-HRESULT ReadEntries(std::vector<SafeListEntry>* entries) {
-  RegistryKey list_key;
-  ZELK_RETURN_IF_FAILED(list_key.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadAccess));
-  DWORD count = 0;
-  DWORD longest_name = 0;
-  ZELK_RETURN_IF_FAILED(list_key.QuerySubkeyInfo(&count, &longest_name));
-  entries->reserve(count);
-  for (DWORD index = 0; index < count; ++index) {
-    SafeListEntry entry;
-    const HRESULT status = list_key.EnumSubkey(index, &entry.key);
-    if (status == E_OUTOFMEMORY) return status;
-    // A subkey that vanished or cannot be named is simply not listed.
-    if (FAILED(status)) continue;
-    // A name that does not decompose still lists, with a reset url, so that
-    // the list shows every subkey there is.
-    static_cast<void>(entry.url.DecomposeListed(entry.key.c_str()));
-    entry.type = StoredEntryType(list_key, entry.key);
-    entries->push_back(std::move(entry));
+// Writes the entry's subkey and its type. On failure no subkey made by this
+// call is left behind (as far as the registry lets it be deleted).
+HRESULT WriteEntry(const RegistryKey& list_key, const std::wstring& name, uint32_t type) {
+  RegistryKey subkey;
+  bool created = false;
+  ZELK_RETURN_IF_FAILED(subkey.Create(list_key.get(), name.c_str(), kReadWriteAccess, &created));
+  const HRESULT status = subkey.WriteDword(nullptr, type);
+  if (SUCCEEDED(status)) return S_OK;
+  subkey.Close();
+  // Best effort: the write failure is what the caller must hear about, and a
+  // subkey left without a value would only load as a Page entry.
+  if (created) static_cast<void>(list_key.DeleteSubkey(name.c_str()));
+  return status;
+}
+
+void EraseFromIndex(std::unordered_multimap<uint32_t, uint32_t>* index, uint32_t hash,
+                    uint32_t position) {
+  const auto range = index->equal_range(hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == position) {
+      index->erase(it);
+      return;
+    }
   }
+}
+
+void SortUnique(std::vector<uint32_t>* positions) {
+  std::sort(positions->begin(), positions->end());
+  positions->erase(std::unique(positions->begin(), positions->end()), positions->end());
+}
+
+}  // namespace
+
+UrlView SafeList::Entry::view() const {
+  const char* text = key.data();
+  const size_t host_end = static_cast<size_t>(url.host_begin) + url.host_length;
+  return {url.kind, url.port, std::string_view(text + url.host_begin, url.host_length),
+          std::string_view(text + url.path_begin, url.path_length),
+          std::string_view(text + url.domain_begin, host_end - url.domain_begin)};
+}
+
+namespace {
+
+// Fills in an entry's url and index hashes from its key text.
+// May throw std::bad_alloc.
+template <typename Entry>
+void DescribeKey(const ListedUrl& url, bool decomposed, Entry* entry) {
+  entry->url = Condense(url, decomposed, entry->key);
+  const UrlView view = entry->view();
+  entry->host_hash = HostHash(view);
+  entry->domain_hash = DomainHash(view);
+}
+
+// The key text and url of an entry to add: the text as given if it
+// decomposes, else with "http://" in front. May throw std::bad_alloc.
+template <typename Entry>
+HRESULT PrepareProtectEntry(const std::string& narrow_url, Entry* entry) {
+  ListedUrl url;
+  std::string key(narrow_url.c_str());
+  if (!url.DecomposeListed(key.c_str(), IsLeadByte)) {
+    key.insert(0, kHttpPrefix);
+    if (!url.DecomposeListed(key.c_str(), IsLeadByte)) return E_INVALIDARG;
+  }
+  if (!IsStorableKeyText(key)) return E_INVALIDARG;
+  entry->key.swap(key);
+  DescribeKey(url, true, entry);
   return S_OK;
 }
 
@@ -215,23 +146,69 @@ HRESULT ReadEntries(std::vector<SafeListEntry>* entries) {
 
 HRESULT SafeList::Load() {
   try {
-    std::vector<SafeListEntry> loaded;
-    ZELK_RETURN_IF_FAILED(ReadEntries(&loaded));
-    entries_.swap(loaded);
+    SafeList loaded;
+    ZELK_RETURN_IF_FAILED(loaded.ReadEntries());
+    entries_.swap(loaded.entries_);
+    std::swap(live_count_, loaded.live_count_);
+    by_host_.swap(loaded.by_host_);
+    by_domain_.swap(loaded.by_domain_);
+    by_name_.swap(loaded.by_name_);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
 }
 
+// May throw std::bad_alloc.
+HRESULT SafeList::ReadEntries() {
+  RegistryKey list_key;
+  ZELK_RETURN_IF_FAILED(list_key.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadAccess));
+  DWORD count = 0;
+  DWORD longest_name = 0;
+  ZELK_RETURN_IF_FAILED(list_key.QuerySubkeyInfo(&count, &longest_name));
+  entries_.reserve(count);
+  by_host_.reserve(count);
+  by_domain_.reserve(count);
+  by_name_.reserve(count);
+  std::wstring name;
+  name.reserve(longest_name + 1);
+  ListedUrl url;
+  for (DWORD index = 0; index < count; ++index) {
+    const HRESULT status = list_key.EnumSubkey(index, &name);
+    if (status == E_OUTOFMEMORY) return status;
+    // A subkey that vanished since the count is simply not listed.
+    if (FAILED(status)) continue;
+    Entry entry;
+    bool exact = true;
+    ZELK_RETURN_IF_FAILED(NarrowFromWide(name.c_str(), &entry.key, &exact));
+    if (!exact) entry.registry_name.reset(new std::wstring(name));
+    // A name that does not decompose still lists, with a reset url, so that
+    // the list shows every subkey there is.
+    const bool decomposed = url.DecomposeListed(entry.key.c_str(), IsLeadByte);
+    DescribeKey(url, decomposed, &entry);
+    ZELK_RETURN_IF_FAILED(KeyNameHash(name, &entry.name_hash));
+    entry.type = StoredEntryType(list_key, name);
+    Append(std::move(entry));
+  }
+  return S_OK;
+}
+
 HRESULT SafeList::Protect(const std::string& narrow_url, EntryType type) {
   if (!IsEntryType(type)) return E_INVALIDARG;
-  SafeListEntry added;
+  Entry added;
   added.type = type;
+  std::wstring name;
+  std::vector<uint32_t> candidates;
+  std::vector<uint32_t> same_subkey;
   try {
-    ZELK_RETURN_IF_FAILED(PrepareProtectUrl(narrow_url, &added));
-    // Room for the new entry now, so that appending it after the registry
-    // write cannot fail.
+    ZELK_RETURN_IF_FAILED(PrepareProtectEntry(narrow_url, &added));
+    ZELK_RETURN_IF_FAILED(WideName(added.key, &name));
+    ZELK_RETURN_IF_FAILED(KeyNameHash(name, &added.name_hash));
+    ZELK_RETURN_IF_FAILED(Candidates(added.view(), &candidates));
+    ZELK_RETURN_IF_FAILED(SameSubkeyCandidates(added, name, &same_subkey));
+    candidates.insert(candidates.end(), same_subkey.begin(), same_subkey.end());
+    SortUnique(&candidates);
+    // Room for the new entry now, so that appending it cannot fail later.
     entries_.reserve(entries_.size() + 1);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -239,99 +216,229 @@ HRESULT SafeList::Protect(const std::string& narrow_url, EntryType type) {
   RegistryKey list_key;
   ZELK_RETURN_IF_FAILED(list_key.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadWriteAccess));
   bool covered = false;
-  ZELK_RETURN_IF_FAILED(RemoveOverlapping(list_key, added, &covered));
-  if (covered) return S_OK;
-  ZELK_RETURN_IF_FAILED(WriteEntry(list_key, added));
-  entries_.push_back(std::move(added));
-  return S_OK;
+  HRESULT status = RemoveOverlapping(list_key, added, candidates, same_subkey, &covered);
+  if (SUCCEEDED(status) && !covered) {
+    try {
+      Append(std::move(added));
+    } catch (const std::bad_alloc&) {
+      status = E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(status)) {
+      status = WriteEntry(list_key, name, type);
+      if (FAILED(status)) DropLast();
+    }
+  }
+  CompactIfSparse();
+  return status;
 }
 
 HRESULT SafeList::Unprotect(const std::string& narrow_url) {
   ListedUrl url;
+  if (!url.DecomposeListed(narrow_url.c_str(), IsLeadByte)) return E_INVALIDARG;
+  const UrlView view = url.view();
+  std::vector<uint32_t> candidates;
   try {
-    ZELK_RETURN_IF_FAILED(DecomposeQueryUrl(narrow_url, &url));
+    ZELK_RETURN_IF_FAILED(Candidates(view, &candidates));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   RegistryKey list_key;
   ZELK_RETURN_IF_FAILED(list_key.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadWriteAccess));
-  size_t index = 0;
-  while (index < entries_.size()) {
-    if (UnprotectMatches(entries_[index], url)) {
-      ZELK_RETURN_IF_FAILED(RemoveEntry(list_key, index));
-    } else {
-      ++index;
-    }
+  HRESULT status = S_OK;
+  for (const uint32_t position : candidates) {
+    const Entry& entry = entries_[position];
+    if (!UnprotectMatches(entry.type, entry.view(), view)) continue;
+    status = RemoveEntry(list_key, position);
+    if (FAILED(status)) break;
   }
-  return S_OK;
+  CompactIfSparse();
+  return status;
 }
 
-HRESULT SafeList::IsProtected(const std::string& narrow_url, bool protect_local,
-                              bool protect_https, long* code) const {
+HRESULT SafeList::IsProtected(const char* narrow_url, bool protect_local, bool protect_https,
+                              long* code) const {
   ZELK_RETURN_IF_NULL(E_POINTER, code);
   ListedUrl url;
-  try {
-    ZELK_RETURN_IF_FAILED(DecomposeQueryUrl(narrow_url, &url));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  if (protect_local && IsLocal(url)) {
+  if (!url.DecomposeListed(narrow_url, IsLeadByte)) return E_INVALIDARG;
+  const UrlView view = url.view();
+  if (protect_local && IsLocal(view)) {
     *code = kProtectedAsLocal;
-  } else if (protect_https && url.kind() == kSchemeHttps) {
+  } else if (protect_https && view.kind == kSchemeHttps) {
     *code = kProtectedAsHttps;
   } else {
-    *code = ListCodeFor(url);
+    *code = ListCodeFor(view);
   }
   return S_OK;
 }
 
-// Removes every entry that overlaps the one to add, or whose subkey it would
-// share. Stops at the first entry that covers it or that must go but cannot;
-// removals made before that stand.
-HRESULT SafeList::RemoveOverlapping(const RegistryKey& list_key, const SafeListEntry& added,
-                                    bool* covered) {
-  size_t index = 0;
-  while (index < entries_.size()) {
-    Overlap overlap = OverlapWith(entries_[index], added);
-    if (overlap == Overlap::kNone) {
-      // The new entry's subkey would be this entry's too: it goes first, so
-      // that no two entries share one subkey.
-      bool same_subkey = false;
-      ZELK_RETURN_IF_FAILED(NamesSameSubkey(entries_[index].key, added.key, &same_subkey));
-      if (same_subkey) overlap = Overlap::kReplaced;
+// Every live entry that shares the URL's host or domain (with its kind and
+// port), in list order: no other entry can cover it or overlap it.
+// May throw std::bad_alloc.
+HRESULT SafeList::Candidates(const UrlView& url, std::vector<uint32_t>* positions) const {
+  for (const Index* index : {&by_host_, &by_domain_}) {
+    const auto range = index->equal_range(index == &by_host_ ? HostHash(url) : DomainHash(url));
+    for (auto it = range.first; it != range.second; ++it) {
+      if (entries_[it->second].live) positions->push_back(it->second);
+    }
+  }
+  SortUnique(positions);
+  return S_OK;
+}
+
+// The entries whose subkey has the name `name` in another letter case.
+// May throw std::bad_alloc.
+HRESULT SafeList::SameSubkeyCandidates(const Entry& added, const std::wstring& name,
+                                       std::vector<uint32_t>* positions) const {
+  const auto range = by_name_.equal_range(added.name_hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    const Entry& entry = entries_[it->second];
+    if (!entry.live) continue;
+    std::wstring widened;
+    const std::wstring* entry_name = entry.registry_name.get();
+    if (entry_name == nullptr) {
+      ZELK_RETURN_IF_FAILED(WideName(entry.key, &widened));
+      entry_name = &widened;
+    }
+    bool same = false;
+    ZELK_RETURN_IF_FAILED(SameKeyName(*entry_name, name, &same));
+    if (same) positions->push_back(it->second);
+  }
+  SortUnique(positions);
+  return S_OK;
+}
+
+// Removes, in list order, every entry that overlaps the one to add or whose
+// subkey it would share. Stops at the first entry that covers it or that must
+// go but cannot; removals made before that stand.
+HRESULT SafeList::RemoveOverlapping(const RegistryKey& list_key, const Entry& added,
+                                    const std::vector<uint32_t>& candidates,
+                                    const std::vector<uint32_t>& same_subkey, bool* covered) {
+  const UrlView added_view = added.view();
+  for (const uint32_t position : candidates) {
+    const Entry& entry = entries_[position];
+    Overlap overlap = OverlapWith(entry.type, entry.view(), added.type, added_view);
+    // The new entry's subkey would be this entry's too: it goes first, so
+    // that no two entries share one subkey.
+    if (overlap == Overlap::kNone &&
+        std::binary_search(same_subkey.begin(), same_subkey.end(), position)) {
+      overlap = Overlap::kReplaced;
     }
     if (overlap == Overlap::kCovered) {
       *covered = true;
       return S_OK;
     }
-    if (overlap == Overlap::kReplaced) {
-      ZELK_RETURN_IF_FAILED(RemoveEntry(list_key, index));
-    } else {
-      ++index;
-    }
+    if (overlap == Overlap::kReplaced) ZELK_RETURN_IF_FAILED(RemoveEntry(list_key, position));
   }
   return S_OK;
 }
 
 // The entry leaves memory only once its subkey is gone; one that is already
 // missing (deleted by hand since the load) counts as gone.
-HRESULT SafeList::RemoveEntry(const RegistryKey& list_key, size_t index) {
-  const HRESULT status = list_key.DeleteSubkey(entries_[index].key.c_str());
+HRESULT SafeList::RemoveEntry(const RegistryKey& list_key, uint32_t position) {
+  Entry& entry = entries_[position];
+  std::wstring widened;
+  const std::wstring* name = entry.registry_name.get();
+  if (name == nullptr) {
+    ZELK_RETURN_IF_FAILED(WideName(entry.key, &widened));
+    name = &widened;
+  }
+  const HRESULT status = list_key.DeleteSubkey(name->c_str());
   if (FAILED(status) && !IsNotFound(status)) return status;
-  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+  EraseFromIndex(&by_host_, entry.host_hash, position);
+  EraseFromIndex(&by_domain_, entry.domain_hash, position);
+  EraseFromIndex(&by_name_, entry.name_hash, position);
+  entry = Entry();
+  entry.live = false;
+  --live_count_;
   return S_OK;
 }
 
-long SafeList::ListCodeFor(const ListedUrl& url) const {
-  for (const SafeListEntry& entry : entries_) {
-    if (entry.type & kPage) {
-      if (SamePage(url, entry.url)) return kProtectedByPage;
-    } else if ((entry.type & kSite) && SameSite(url, entry.url)) {
-      return kProtectedBySite;
-    }
-    if ((entry.type & kDomain) && SameDomain(url, entry.url)) return kProtectedByDomain;
+// Strong guarantee: on std::bad_alloc the list is as it was. Needs room for
+// one more entry in entries_ when it must not throw after a registry change.
+void SafeList::Append(Entry&& entry) {
+  static_assert(std::is_nothrow_move_constructible<Entry>::value &&
+                    std::is_nothrow_move_assignable<Entry>::value,
+                "list edits after a registry change must not throw");
+  const uint32_t position = static_cast<uint32_t>(entries_.size());
+  try {
+    by_host_.emplace(entry.host_hash, position);
+    by_domain_.emplace(entry.domain_hash, position);
+    by_name_.emplace(entry.name_hash, position);
+    entries_.push_back(std::move(entry));
+  } catch (const std::bad_alloc&) {
+    // No index holds `position` but for this entry: erasing what is not
+    // there does nothing.
+    EraseFromIndex(&by_host_, entry.host_hash, position);
+    EraseFromIndex(&by_domain_, entry.domain_hash, position);
+    EraseFromIndex(&by_name_, entry.name_hash, position);
+    throw;
   }
-  return kNotProtected;
+  ++live_count_;
+}
+
+void SafeList::DropLast() {
+  const uint32_t position = static_cast<uint32_t>(entries_.size() - 1);
+  const Entry& entry = entries_.back();
+  EraseFromIndex(&by_host_, entry.host_hash, position);
+  EraseFromIndex(&by_domain_, entry.domain_hash, position);
+  EraseFromIndex(&by_name_, entry.name_hash, position);
+  entries_.pop_back();
+  --live_count_;
+}
+
+// Removal leaves holes, so that no removal moves the entries after it; once
+// the holes outnumber the entries, the list is packed and indexed anew, which
+// keeps list order. Without the memory for that it simply stays sparse.
+void SafeList::CompactIfSparse() {
+  const size_t holes = entries_.size() - live_count_;
+  if (holes < kMinHolesToCompact || holes < live_count_) return;
+  try {
+    std::vector<Entry> packed;
+    packed.reserve(live_count_);
+    Index by_host, by_domain, by_name;
+    by_host.reserve(live_count_);
+    by_domain.reserve(live_count_);
+    by_name.reserve(live_count_);
+    uint32_t position = 0;
+    for (const Entry& entry : entries_) {
+      if (!entry.live) continue;
+      by_host.emplace(entry.host_hash, position);
+      by_domain.emplace(entry.domain_hash, position);
+      by_name.emplace(entry.name_hash, position);
+      ++position;
+    }
+    for (Entry& entry : entries_) {
+      if (entry.live) packed.push_back(std::move(entry));
+    }
+    entries_.swap(packed);
+    by_host_.swap(by_host);
+    by_domain_.swap(by_domain);
+    by_name_.swap(by_name);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+// The first entry in list order that covers the URL decides: the lowest
+// position among the candidates that match.
+long SafeList::ListCodeFor(const UrlView& url) const {
+  uint32_t first = UINT32_MAX;
+  long code = kNotProtected;
+  const auto consider = [&](const Index& index, uint32_t hash) {
+    const auto range = index.equal_range(hash);
+    for (auto it = range.first; it != range.second; ++it) {
+      const uint32_t position = it->second;
+      if (position >= first) continue;
+      const Entry& entry = entries_[position];
+      if (!entry.live) continue;
+      const long entry_code = EntryCode(entry.type, entry.view(), url);
+      if (entry_code == kNotProtected) continue;
+      first = position;
+      code = entry_code;
+    }
+  };
+  consider(by_host_, HostHash(url));
+  consider(by_domain_, DomainHash(url));
+  return code;
 }
 
 }  // namespace zelk

@@ -72,26 +72,23 @@ bool StorePart(const char* text, size_t length, char* storage, size_t capacity,
   return true;
 }
 
-// Index where the domain starts in the host. See ListedUrl::DecomposeListed.
-size_t DomainStart(const char* host, size_t length) {
-  int dots = 0;
-  bool letter_or_digit_seen = false;
-  for (size_t i = length; i > 0; --i) {
-    const char c = host[i - 1];
-    if (c == '.' && ++dots == 2) return letter_or_digit_seen ? i : 0;
-    if (IsAsciiLetterOrDigit(c)) letter_or_digit_seen = true;
-  }
-  return 0;
+// Bytes in the character that starts at `text`: a lead byte followed by the
+// terminator stands alone.
+size_t CharBytes(const char* text, LeadBytePredicate is_lead_byte) {
+  return is_lead_byte != nullptr && is_lead_byte(static_cast<unsigned char>(*text)) &&
+                 text[1] != '\0'
+             ? 2
+             : 1;
 }
 
-// A token gathered byte by byte into a fixed buffer.
+// A token gathered character by character into a fixed buffer.
 template <size_t Capacity>
 class FixedToken {
  public:
-  // False, token unchanged, when it is full.
-  bool Append(char c) {
-    if (length_ == Capacity) return false;
-    text_[length_++] = c;
+  // False, token unchanged, when the character does not fit.
+  bool Append(const char* character, size_t bytes) {
+    if (Capacity - length_ < bytes) return false;
+    for (size_t i = 0; i < bytes; ++i) text_[length_++] = character[i];
     return true;
   }
   void Clear() { length_ = 0; }
@@ -112,7 +109,8 @@ class FixedToken {
 // either consumes text and stores a part, or reports failure.
 class UrlDecomposer {
  public:
-  UrlDecomposer(UrlParts* parts, const char* text) : parts_(parts), position_(text) {}
+  UrlDecomposer(UrlParts* parts, const char* text, LeadBytePredicate is_lead_byte)
+      : parts_(parts), text_(text), position_(text), is_lead_byte_(is_lead_byte) {}
 
   bool Run() {
     if (*position_ == '\0') return false;
@@ -135,13 +133,21 @@ class UrlDecomposer {
     return scheme_taken_;
   }
 
+  // Only a single-byte character can be a delimiter.
+  bool IsDelimiterAt(const char* position, char delimiter) const {
+    return *position == delimiter && CharBytes(position, is_lead_byte_) == 1;
+  }
+
   Step NextAuthorityStep() {
-    const char c = *position_;
-    if (c == ':') return scheme_taken_ ? OnLaterColon() : OnSchemeColon();
-    if (c == '@') return OnUserEnd();
-    if (c == '/' || c == '?') return TakeHost() ? Step::kEndAuthority : Step::kFail;
-    if (!collected_.Append(c)) return Step::kFail;
-    ++position_;
+    const size_t bytes = CharBytes(position_, is_lead_byte_);
+    if (bytes == 1) {
+      const char c = *position_;
+      if (c == ':') return scheme_taken_ ? OnLaterColon() : OnSchemeColon();
+      if (c == '@') return OnUserEnd();
+      if (c == '/' || c == '?') return TakeHost() ? Step::kEndAuthority : Step::kFail;
+    }
+    if (!collected_.Append(position_, bytes)) return Step::kFail;
+    position_ += bytes;
     if (*position_ == '\0') return TakeHost() ? Step::kEndAuthority : Step::kFail;
     return Step::kContinue;
   }
@@ -171,8 +177,10 @@ class UrlDecomposer {
   Step OnLaterColon() {
     FixedToken<kPortTextCapacity> later;
     const char* cursor = position_ + 1;
-    for (; *cursor != '\0' && *cursor != '/' && *cursor != '@'; ++cursor) {
-      if (!later.Append(*cursor)) return Step::kFail;
+    while (*cursor != '\0' && !IsDelimiterAt(cursor, '/') && !IsDelimiterAt(cursor, '@')) {
+      const size_t bytes = CharBytes(cursor, is_lead_byte_);
+      if (!later.Append(cursor, bytes)) return Step::kFail;
+      cursor += bytes;
     }
     if (*cursor == '@') {
       if (user_taken_) return Step::kFail;
@@ -200,16 +208,22 @@ class UrlDecomposer {
     return Step::kContinue;
   }
 
-  bool TakeHost() { return parts_->SetHost(collected_.text(), collected_.length()); }
+  // The collected token is the run of text right before the current position.
+  bool TakeHost() {
+    const size_t offset = static_cast<size_t>(position_ - text_) - collected_.length();
+    return parts_->SetHost(collected_.text(), collected_.length(), offset);
+  }
 
   bool RunPathAndExtraPhases() {
     const bool path_takes_all = parts_->kind() == kSchemeFile;
     const char* path_end = position_;
-    while (*path_end != '\0' && (path_takes_all || (*path_end != '#' && *path_end != '?'))) {
-      ++path_end;
+    while (*path_end != '\0' &&
+           (path_takes_all || (!IsDelimiterAt(path_end, '#') && !IsDelimiterAt(path_end, '?')))) {
+      path_end += CharBytes(path_end, is_lead_byte_);
     }
     const size_t path_length = static_cast<size_t>(path_end - position_);
-    if (path_length != 0 && !parts_->SetPath(position_, path_length)) return false;
+    const size_t offset = static_cast<size_t>(position_ - text_);
+    if (path_length != 0 && !parts_->SetPath(position_, path_length, offset)) return false;
     const size_t extra_length = std::strlen(path_end);
     if (extra_length != 0 && !parts_->SetExtra(path_end, extra_length)) return false;
     return true;
@@ -225,7 +239,9 @@ class UrlDecomposer {
   }
 
   UrlParts* parts_;
+  const char* text_;
   const char* position_;
+  LeadBytePredicate is_lead_byte_;
   FixedToken<kCollectedTokenCapacity> collected_;
   bool scheme_taken_ = false;
   bool user_taken_ = false;
@@ -242,10 +258,10 @@ UrlParts::UrlParts()
   ResetToHttp();
 }
 
-bool UrlParts::Decompose(const char* text) {
+bool UrlParts::Decompose(const char* text, LeadBytePredicate is_lead_byte) {
   ResetParts();
   if (text == nullptr) return false;
-  UrlDecomposer decomposer(this, text);
+  UrlDecomposer decomposer(this, text, is_lead_byte);
   if (decomposer.Run()) return true;
   ResetParts();
   return false;
@@ -255,6 +271,7 @@ void UrlParts::ResetParts() {
   scheme_[0] = host_[0] = user_name_[0] = password_[0] = path_[0] = extra_[0] = '\0';
   scheme_length_ = host_length_ = user_name_length_ = password_length_ = 0;
   path_length_ = extra_length_ = 0;
+  host_offset_ = path_offset_ = 0;
   port_ = 0;
   kind_ = kSchemeUnknown;
 }
@@ -276,7 +293,8 @@ bool UrlParts::SetScheme(const char* text, size_t length) {
   return true;
 }
 
-bool UrlParts::SetHost(const char* text, size_t length) {
+bool UrlParts::SetHost(const char* text, size_t length, size_t offset) {
+  host_offset_ = static_cast<uint32_t>(offset);
   return StorePart(text, length, host_, kHostCapacity, &host_length_);
 }
 
@@ -288,7 +306,8 @@ bool UrlParts::SetPassword(const char* text, size_t length) {
   return StorePart(text, length, password_, kPasswordCapacity, &password_length_);
 }
 
-bool UrlParts::SetPath(const char* text, size_t length) {
+bool UrlParts::SetPath(const char* text, size_t length, size_t offset) {
+  path_offset_ = static_cast<uint32_t>(offset);
   return StorePart(text, length, path_, kPathCapacity, &path_length_);
 }
 
@@ -296,15 +315,46 @@ bool UrlParts::SetExtra(const char* text, size_t length) {
   return StorePart(text, length, extra_, kExtraCapacity, &extra_length_);
 }
 
-bool ListedUrl::DecomposeListed(const char* text) {
-  if (!Decompose(text)) return false;
-  if (path_length() != 0) {
-    const char last = path()[path_length() - 1];
+size_t UrlParts::DomainStart(LeadBytePredicate is_lead_byte) const {
+  // Forwards, a character at a time, remembering the last two dots and
+  // whether a letter or digit follows each.
+  size_t last_dot = 0, second_last_dot = 0;
+  int dots = 0;
+  bool alnum_after_last = false, alnum_after_second_last = false;
+  for (size_t i = 0; i < host_length_;) {
+    const size_t bytes = CharBytes(host_ + i, is_lead_byte);
+    if (bytes == 1 && host_[i] == '.') {
+      second_last_dot = last_dot;
+      alnum_after_second_last = alnum_after_last;
+      last_dot = i;
+      alnum_after_last = false;
+      ++dots;
+    } else if (bytes == 1 && IsAsciiLetterOrDigit(host_[i])) {
+      alnum_after_last = true;
+      alnum_after_second_last = true;
+    }
+    i += bytes;
+  }
+  if (dots < 2 || !alnum_after_second_last) return 0;
+  return second_last_dot + 1;
+}
+
+bool ListedUrl::DecomposeListed(const char* text, LeadBytePredicate is_lead_byte) {
+  domain_start_ = 0;
+  if (!Decompose(text, is_lead_byte)) return false;
+  size_t last_char = 0;
+  for (size_t i = 0; i < path_length(); i += CharBytes(path() + i, is_lead_byte)) last_char = i;
+  if (path_length() == last_char + 1) {
+    const char last = path()[last_char];
     if (last == '/' || last == '\\') DropLastPathByte();
   }
-  const size_t start = DomainStart(host(), host_length());
-  domain_.assign(host() + start, host_length() - start);
+  domain_start_ = DomainStart(is_lead_byte);
   return true;
+}
+
+UrlView ListedUrl::view() const {
+  return {kind(), port(), std::string_view(host(), host_length()),
+          std::string_view(path(), path_length()), domain()};
 }
 
 }  // namespace zelk

@@ -2,11 +2,13 @@
 // information, host, port, path and extra parts.
 //
 // Pure C++17 with no platform header, so that it builds and is fuzzed natively
-// as well as in the server. Text is 8-bit and treated byte by byte: the only
-// delimiters are ':' '/' '?' '#' '@', all below 0x40, and no byte of a
-// double-byte character in the Windows code pages is below 0x40. The one
-// exception is the trailing '\' dropped by DecomposeListed: 0x5C can be the
-// trail byte of a double-byte character, and this layer cannot tell.
+// as well as in the server. Text is 8-bit in the caller's code page and is
+// stepped a character at a time: the caller says which bytes lead a
+// double-byte character, and the byte after a lead byte is never taken for a
+// delimiter (':' '/' '?' '#' '@'), for the '\' or '/' that DecomposeListed
+// drops, or for a '.', letter or digit of the domain derivation. Trail bytes
+// of the Windows double-byte code pages start at 0x40 ('@') and include '\'
+// and the ASCII letters; some (Johab) start lower still.
 //
 // Nothing is decoded or normalised: no percent escapes, no letter case, no dot
 // segments, and '\' is an ordinary character.
@@ -14,7 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 namespace zelk {
 
@@ -45,6 +47,10 @@ constexpr size_t kExtraCapacity = 2048;
 constexpr size_t kCollectedTokenCapacity = 2089;
 constexpr size_t kPortTextCapacity = 128;
 
+// Tells whether a byte is the lead byte of a double-byte character in the
+// code page of the text; zelk::IsLeadByte in the server. Null: no byte is.
+using LeadBytePredicate = bool (*)(unsigned char);
+
 // The default port of a scheme kind: 21 ftp, 70 gopher, 80 http, 443 https,
 // 1080 socks, 0 for every other kind (file, news, mailto, unknown).
 uint16_t DefaultPort(int kind);
@@ -56,7 +62,8 @@ class UrlParts {
  public:
   UrlParts();
 
-  // Splits NUL-terminated narrow text into its parts. Starts from ResetParts.
+  // Splits NUL-terminated narrow text into its parts, a double-byte character
+  // (as `is_lead_byte` tells) as one unit. Starts from ResetParts.
   // Returns true with the URL's parts, or false with the record in the
   // ResetParts state (a null pointer and the empty text fail). Writes nothing
   // but this record and never allocates.
@@ -70,7 +77,7 @@ class UrlParts {
   //   "file:///C:/a.htm#x?y"   -> empty host, path "/C:/a.htm#x?y", port 0
   //   "about:blank"            -> kind unknown, host "blank", port 0
   //   "alpha.test/x", ""       -> false (no scheme)
-  bool Decompose(const char* text);
+  bool Decompose(const char* text, LeadBytePredicate is_lead_byte);
 
   // Every part empty, every length 0, port 0, kind unknown.
   void ResetParts();
@@ -89,6 +96,10 @@ class UrlParts {
   size_t path_length() const { return path_length_; }
   const char* extra() const { return extra_; }
   size_t extra_length() const { return extra_length_; }
+  // Where the host and the path begin in the decomposed text: every part is
+  // a run of that text, so these describe it without copying.
+  size_t host_offset() const { return host_offset_; }
+  size_t path_offset() const { return path_offset_; }
   // 0 means no port.
   uint16_t port() const { return port_; }
   // A SchemeKind value.
@@ -97,6 +108,8 @@ class UrlParts {
  protected:
   // Drops the path's last byte; no effect on an empty path.
   void DropLastPathByte();
+  // Where the domain of the host starts; see ListedUrl::DecomposeListed.
+  size_t DomainStart(LeadBytePredicate is_lead_byte) const;
 
  private:
   friend class UrlDecomposer;
@@ -104,10 +117,10 @@ class UrlParts {
   // Recognises `text` as the scheme and sets scheme text, kind and port.
   // False for an unknown scheme longer than the scheme capacity.
   bool SetScheme(const char* text, size_t length);
-  bool SetHost(const char* text, size_t length);
+  bool SetHost(const char* text, size_t length, size_t offset);
   bool SetUserName(const char* text, size_t length);
   bool SetPassword(const char* text, size_t length);
-  bool SetPath(const char* text, size_t length);
+  bool SetPath(const char* text, size_t length, size_t offset);
   bool SetExtra(const char* text, size_t length);
   void SetPort(uint16_t port) { port_ = port; }
 
@@ -125,6 +138,18 @@ class UrlParts {
   uint32_t password_length_;
   uint32_t path_length_;
   uint32_t extra_length_;
+  uint32_t host_offset_;
+  uint32_t path_offset_;
+};
+
+// What the safe list compares of a URL: kind, port, and its host, path and
+// domain texts (not NUL-terminated).
+struct UrlView {
+  int32_t kind;
+  uint16_t port;
+  std::string_view host;
+  std::string_view path;
+  std::string_view domain;
 };
 
 // A URL in the form the safe list keeps and compares: decomposed, with one
@@ -136,23 +161,27 @@ class ListedUrl : public UrlParts {
   ListedUrl() = default;
 
   // Decompose, then on success:
-  //  - a path ending in '/' or '\' loses that one byte:
+  //  - a path whose last character is '/' or '\' loses it:
   //      "/a/" -> "/a", "/a//" -> "/a/", "/" -> "", "/a\" -> "/a";
   //  - the domain is derived from the host: the text after the second '.'
   //    from the end when a letter or digit follows that '.', else the host:
   //      "a.b.alpha.test" -> "alpha.test", "alpha.test" -> "alpha.test",
   //      "localhost" -> "localhost", "192.168.1.10" -> "1.10",
   //      "shop.co.uk" -> "co.uk", "a.-.-" -> "a.-.-", "" -> "".
-  // Returns the result of Decompose. On failure the parts are reset and the
-  // domain keeps its previous text.
-  // Throws std::bad_alloc if the domain text cannot be stored; the record is
-  // then valid but its domain is not the host's.
-  bool DecomposeListed(const char* text);
+  // Returns the result of Decompose; on failure the domain is empty too.
+  // Allocates nothing.
+  bool DecomposeListed(const char* text, LeadBytePredicate is_lead_byte);
 
-  const std::string& domain() const { return domain_; }
+  // A tail of the host.
+  std::string_view domain() const {
+    // Clamped, should the record have been decomposed without the listed form.
+    const size_t start = domain_start_ < host_length() ? domain_start_ : host_length();
+    return std::string_view(host() + start, host_length() - start);
+  }
+  UrlView view() const;
 
  private:
-  std::string domain_;
+  size_t domain_start_ = 0;
 };
 
 }  // namespace zelk

@@ -9,17 +9,18 @@ build_dir=$2
 # shellcheck disable=SC1091
 eval "$(sed -n 's/^export //p' "$build_dir/wine-run.sh")"
 export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+run() { "$build_dir/wine-run.sh" "$@" </dev/null >/dev/null 2>&1; }
 
 case "$action" in
   start)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "wine: creating prefix $WINEPREFIX"
-      wineboot -i </dev/null >/dev/null 2>&1
+      run wineboot -i
       wineserver -w
     fi
     # Exits with 2 when the prefix's server already runs, which is fine.
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine cmd /c exit </dev/null >/dev/null 2>&1
+    run cmd /c exit
     ;;
   stop)
     wineserver -k </dev/null >/dev/null 2>&1 || true

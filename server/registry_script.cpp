@@ -223,18 +223,27 @@ HRESULT DeleteSubkey(HKEY parent, const char* name) {
 
 // Deletes `name` under `parent` with everything below it, one subkey at a
 // time from the first, so that the enumeration never skips a renumbered key.
-HRESULT DeleteKeyTree(HKEY parent, const char* name) {
+// Below the named key, names are read and used wide: a name the code page
+// cannot hold is still deleted by its own name.
+HRESULT DeleteKeyTree(HKEY parent, const std::wstring& name) {
   RegistryKey key;
-  ZELK_RETURN_IF_FAILED(key.Open(parent, name, kReadWriteAccess));
+  ZELK_RETURN_IF_FAILED(key.Open(parent, name.c_str(), kReadWriteAccess));
+  std::wstring subkey;
   for (;;) {
-    std::string subkey;
     const HRESULT status = key.EnumSubkey(0, &subkey);
     if (status == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)) break;
     ZELK_RETURN_IF_FAILED(status);
-    ZELK_RETURN_IF_FAILED(DeleteKeyTree(key.get(), subkey.c_str()));
+    ZELK_RETURN_IF_FAILED(DeleteKeyTree(key.get(), subkey));
   }
   key.Close();
-  return DeleteSubkey(parent, name);
+  const LONG result = RegDeleteKeyW(parent, name.c_str());
+  return result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result);
+}
+
+HRESULT DeleteKeyTree(HKEY parent, const char* name) {
+  std::wstring wide;
+  ZELK_RETURN_IF_FAILED(WideFromNarrow(name, std::strlen(name), &wide));
+  return DeleteKeyTree(parent, wide);
 }
 
 // Reuses an existing key when it can, even one that only allows reading (a
@@ -541,32 +550,6 @@ HRESULT ApplyReplacements(const char* script, const ReplacementMap& replacements
     return E_OUTOFMEMORY;
   }
   return S_OK;
-}
-
-// ---- Case-insensitive comparison ----
-
-bool EqualsIgnoringCase(const std::string& text, const char* other) {
-  const char* left = text.c_str();
-  const char* right = other;
-  while (*left != '\0' && *right != '\0') {
-    const char* left_next = NextChar(left);
-    const char* right_next = NextChar(right);
-    const size_t left_size = static_cast<size_t>(left_next - left);
-    const size_t right_size = static_cast<size_t>(right_next - right);
-    if (left_size != right_size) return false;
-    if (left_size == 1) {
-      if (UpperChar(static_cast<unsigned char>(*left)) !=
-          UpperChar(static_cast<unsigned char>(*right))) {
-        return false;
-      }
-    } else if (std::memcmp(left, right, left_size) != 0) {
-      return false;
-    }
-    left = left_next;
-    right = right_next;
-  }
-  // std::string may hold a NUL before its end; such a text never matches.
-  return *left == '\0' && *right == '\0' && left == text.c_str() + text.size();
 }
 
 // ---- ScriptTokenizer ----

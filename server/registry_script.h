@@ -61,10 +61,6 @@ class ReplacementMap {
 HRESULT ApplyReplacements(const char* script, const ReplacementMap& replacements,
                           std::string* output);
 
-// True when both texts are equal without regard to letter case. Double-byte
-// characters must match byte for byte.
-bool EqualsIgnoringCase(const std::string& text, const char* other);
-
 // Splits script text into tokens. White space is space, tab, CR and LF only;
 // a token is either a single-quoted text ('' inside stands for one quote) or
 // everything up to the next white space ("{", "}" and "=" are not separators).

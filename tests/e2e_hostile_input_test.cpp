@@ -127,3 +127,43 @@ TEST(HostileInputTest, EveryStringMemberStoresTheNarrowFormOrNothing) {
   }
   EXPECT_EQ(rows, shown);
 }
+
+// Names the server must read back after a restart exactly as the registry holds them:
+// one of 144 characters that is longer in bytes than 255 under a double-byte code page,
+// and one made by hand that the code page cannot hold, listed by its narrow form.
+TEST(HostileInputTest, SafeListNamesSurviveARestartAndLeaveWhenUnprotected) {
+  ScopedComInitializer com;
+  ServerStateSnapshot snapshot;
+  const std::wstring long_name = L"http://a.test/" + std::wstring(130, L'\xff41');
+  const std::wstring foreign_name = L"http://f.test/\x0e01";  // Thai: in neither 1252 nor 932
+  const DWORD site = 2;
+  const std::wstring foreign_path = std::wstring(kSafeListPath) + L"\\" + foreign_name;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, foreign_path.c_str(), nullptr,
+                                           REG_DWORD, &site, sizeof(site)));
+  const std::wstring foreign_listed = Wide(Narrow(Bstr(foreign_name.c_str()).get()));
+  const std::vector<std::wstring> listed = {Wide(Narrow(Bstr(long_name.c_str()).get())),
+                                            foreign_listed};  // sorted
+  for (int run = 0; run < 3; ++run) {  // protect, restart and unprotect, restart
+    SCOPED_TRACE(run);
+    ComPtr<IZelkHelper> helper;
+    ASSERT_EQ(S_OK, CreateServerObject(&helper));
+    std::vector<std::wstring> keys;
+    ASSERT_EQ(S_OK, SafeListProperty(helper.get(), &keys));
+    if (run == 0) {
+      ASSERT_EQ(S_OK, helper->ProtectPage(Bstr(long_name.c_str()).get()));
+    } else if (run == 1) {
+      EXPECT_EQ(listed, keys);
+      long code = 0;
+      EXPECT_EQ(S_OK, helper->IsUrlProtected(Bstr(foreign_listed.c_str()).get(), &code));
+      EXPECT_EQ(2, code);
+      for (const std::wstring& key : listed) {
+        EXPECT_EQ(S_OK, helper->UnprotectUrl(Bstr(key.c_str()).get()));
+      }
+      EXPECT_EQ(std::vector<std::wstring>(), SafeListSubkeyNames());
+    } else {
+      EXPECT_EQ(std::vector<std::wstring>(), keys) << "an entry came back";
+    }
+    helper.reset();
+    WaitForNoServer();
+  }
+}
