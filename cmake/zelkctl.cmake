@@ -6,9 +6,20 @@ if(TARGET zelkctl)
   # end-to-end test finds it in its own folder.
   target_link_libraries(zelkctl PRIVATE shell32)
   set_target_properties(zelkctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  # Version data and the application manifest, as the server has.
+  zelk_resource_script(zelkctl.rc)
+  target_sources(zelkctl PRIVATE ${CMAKE_SOURCE_DIR}/resources/zelkctl.rc)
 
   if(TARGET e2e_zelkctl_test)
     add_dependencies(e2e_zelkctl_test zelkctl)
+  endif()
+
+  # Reads both executables' resources and runs zelkctl against a refused key;
+  # the version it expects is the project's.
+  if(TARGET e2e_privilege_test)
+    add_dependencies(e2e_privilege_test zelkctl)
+    target_link_libraries(e2e_privilege_test PRIVATE version)
+    target_compile_definitions(e2e_privilege_test PRIVATE ZELK_PROJECT_VERSION="${PROJECT_VERSION}")
   endif()
 
   # Runs on the build machine: drives zelkctl under Wine, then opens the page

@@ -1,7 +1,6 @@
 // Faults while a client is connected: each must reach it as a failure status with nothing
 // changed. The tests share one snapshot and run in this order; the kill comes last.
 #include <windows.h>
-#include <sddl.h>
 
 #include <algorithm>
 
@@ -88,31 +87,18 @@ TEST_F(FaultsTest, RefusedRegistryWritesFailWithTheCacheUnchanged) {
   UniqueBstr kept = Bstr(L"http://kept.faults.test/");
   ASSERT_EQ(S_OK, helper_->ProtectPage(kept.get()));
   const std::wstring cache = Cache(helper_.get());
-  // Everyone may read both keys and give their access lists back; nothing else.
-  PSECURITY_DESCRIPTOR read_only = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(A;;0x60019;;;WD)", SDDL_REVISION_1, &read_only, nullptr));
-  UniqueHkey keys[2];
-  std::string dacls[2] = {std::string(4096, '\0'), std::string(4096, '\0')};
-  for (int index = 0; index < 2; ++index) {
-    DWORD size = 4096;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, index ? kSafeListPath : kSettingsPath, 0,
-                  READ_CONTROL | WRITE_DAC, keys[index].put());
-    RegGetKeySecurity(keys[index].get(), DACL_SECURITY_INFORMATION, &dacls[index][0], &size);
-    EXPECT_EQ(0, RegSetKeySecurity(keys[index].get(), DACL_SECURITY_INFORMATION, read_only));
+  std::vector<HRESULT> refused;
+  std::wstring cache_after;
+  {
+    ReadOnlyKeys read_only({kSettingsPath, kSafeListPath});
+    refused = {helper_->put_AutoShow(cache[0] == L'0' ? VARIANT_TRUE : VARIANT_FALSE),
+               helper_->put_SoundFile(Bstr(L"C:\\after.wav").get()),
+               helper_->IncrementTotalPopups(5), Log(), helper_->ClearLogs(),
+               helper_->ProtectSite(Bstr(L"http://new.test/").get()),
+               helper_->UnprotectUrl(kept.get())};
+    cache_after = Cache(helper_.get());
   }
-  LocalFree(read_only);
-  const HRESULT refused[] = {
-      helper_->put_AutoShow(cache[0] == L'0' ? VARIANT_TRUE : VARIANT_FALSE),
-      helper_->put_SoundFile(Bstr(L"C:\\after.wav").get()), helper_->IncrementTotalPopups(5),
-      Log(), helper_->ClearLogs(), helper_->ProtectSite(Bstr(L"http://new.test/").get()),
-      helper_->UnprotectUrl(kept.get())};
-  const std::wstring cache_after = Cache(helper_.get());
-  for (int index = 0; index < 2; ++index) {
-    EXPECT_EQ(0, RegSetKeySecurity(keys[index].get(), DACL_SECURITY_INFORMATION, &dacls[index][0]));
-  }
-  EXPECT_EQ(std::vector<HRESULT>(std::size(refused), kAccessDenied),
-            std::vector<HRESULT>(std::begin(refused), std::end(refused)));
+  EXPECT_EQ(std::vector<HRESULT>(refused.size(), kAccessDenied), refused);
   EXPECT_EQ(cache, cache_after) << "the cache took what the registry refused";
   EXPECT_EQ(S_OK, helper_->UnprotectUrl(kept.get())) << "write access was not given back";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,6 +108,37 @@ class ServerStateSnapshot {
   UniqueHkey backup_;
   std::string log_path_;
   bool log_existed_ = false;
+};
+
+// While it lives, everyone may read the given keys of HKEY_LOCAL_MACHINE and
+// give their access lists back, and nothing else (Wine checks a key's list when
+// the key is opened). Each key's own list is put back at the end.
+class ReadOnlyKeys {
+ public:
+  explicit ReadOnlyKeys(const std::vector<const wchar_t*>& paths)
+      : keys_(paths.size()), lists_(paths.size(), std::string(4096, '\0')) {
+    PSECURITY_DESCRIPTOR read_only = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;;0x60019;;;WD)", SDDL_REVISION_1, &read_only, nullptr));
+    for (size_t index = 0; index < paths.size(); ++index) {
+      DWORD size = static_cast<DWORD>(lists_[index].size());
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, paths[index], 0, READ_CONTROL | WRITE_DAC,
+                    keys_[index].put());
+      RegGetKeySecurity(keys_[index].get(), DACL_SECURITY_INFORMATION, &lists_[index][0], &size);
+      EXPECT_EQ(0, RegSetKeySecurity(keys_[index].get(), DACL_SECURITY_INFORMATION, read_only));
+    }
+    LocalFree(read_only);
+  }
+  ~ReadOnlyKeys() {
+    for (size_t index = 0; index < keys_.size(); ++index) {
+      EXPECT_EQ(0, RegSetKeySecurity(keys_[index].get(), DACL_SECURITY_INFORMATION,
+                                     &lists_[index][0]));
+    }
+  }
+
+ private:
+  std::vector<UniqueHkey> keys_;
+  std::vector<std::string> lists_;  // each key's own security descriptor
 };
 
 }  // namespace testing

@@ -236,6 +236,7 @@ int Invocation::Failure(const std::wstring& operation, HRESULT status, const wch
   std::wstring report = L"zelkctl: " + CommandWords(command_) + L": " + operation + L" failed: " +
                         HexStatus(status) + L" " + SystemMessage(status) + L"\n";
   if (hint != nullptr) report += L"zelkctl: " + std::wstring(hint) + L"\n";
+  report += RefusedChangeAdvice(operation, status);
   console_->Err(report);
   return kExitFailure;
 }

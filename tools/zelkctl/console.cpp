@@ -12,6 +12,31 @@ namespace {
 
 constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
 
+// The members that change what the server keeps, by how the failed
+// operation's name ends, and what each needs write access to.
+struct ServerChange {
+  const wchar_t* operation_end;
+  const wchar_t* needs;
+};
+
+constexpr wchar_t kSettingsKey[] = L"HKLM\\Software\\Zelk";
+constexpr wchar_t kSettingsKeyAndLogFile[] = L"HKLM\\Software\\Zelk and to the log file";
+
+const ServerChange kServerChanges[] = {
+    {L" put", kSettingsKey},
+    {L"IncrementTotalPopups", kSettingsKey},
+    {L"ProtectPage", kSettingsKey},
+    {L"ProtectSite", kSettingsKey},
+    {L"ProtectDomain", kSettingsKey},
+    {L"UnprotectUrl", kSettingsKey},
+    {L"ClearLogs", kSettingsKeyAndLogFile},
+    {L"LogPopUrl", kSettingsKeyAndLogFile},
+};
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
   return GetConsoleMode(handle, &mode) != FALSE;
@@ -124,6 +149,17 @@ std::wstring SystemMessage(HRESULT status) {
   }
   if (text.empty()) text = L"(the system has no message text for this status)";
   return text;
+}
+
+std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status) {
+  if (status != E_ACCESSDENIED) return std::wstring();
+  for (const ServerChange& change : kServerChanges) {
+    if (!EndsWith(operation, change.operation_end)) continue;
+    return L"zelkctl: this change needs write access to " + std::wstring(change.needs) +
+           L"; run zelkctl from an elevated prompt, or have an administrator grant that "
+           L"access with an ACL\n";
+  }
+  return std::wstring();
 }
 
 void ReportOutOfMemory() {

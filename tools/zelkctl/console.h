@@ -44,6 +44,12 @@ std::wstring HexStatus(HRESULT status);
 // a Win32 error, the message of that error when the status itself has none.
 std::wstring SystemMessage(HRESULT status);
 
+// The line that follows the report of a change the server refused with
+// E_ACCESSDENIED: what the change needs write access to, and how an account
+// gets it. `operation` is the failed member as reported ("AutoShow put",
+// "ProtectPage"). Empty for any other failure, reads and local files included.
+std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status);
+
 // Writes the out-of-memory report without allocating: the last resort when
 // nothing else can be formatted.
 void ReportOutOfMemory();
