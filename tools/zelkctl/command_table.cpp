@@ -61,14 +61,14 @@ const Command kCommands[] = {
      L"written whole or not at all; an existing FILE is replaced. \"-\" writes to\n"
      L"standard output.\n",
      RunListExport},
-    {L"list", L"import", L"[--dry-run] [--replace] FILE", 1, 3,
+    {L"list", L"import", L"[OPTIONS] FILE", 1, 3,
      L"add the entries of a file to the safe list",
      L"Adds the entries of FILE, lines as \"zelkctl list export\" writes them, to the\n"
      L"safe list in their order. Blank lines, lines that begin with '#' and blanks\n"
      L"around the words are ignored; \"-\" reads standard input. FILE is read whole\n"
      L"first: if any line is not understood, every such line is shown as FILE:LINE\n"
      L"and nothing is changed (exit code 1). \"type=N\" lines are refused: the server\n"
-     L"makes only page, site and domain entries.\n"
+     L"makes only page, site and domain entries. OPTIONS, before FILE:\n"
      L"  --dry-run  read FILE and tell what it holds (and, with --replace, what would be\n"
      L"             removed); change nothing\n"
      L"  --replace  first remove every entry that no line of FILE holds with the same\n"

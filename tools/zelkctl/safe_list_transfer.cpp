@@ -74,8 +74,10 @@ std::wstring ReadImportOptions(Invocation& call, ImportOptions* options) {
       options->dry_run = true;
     } else if (EqualsIgnoringCase(option, L"--replace")) {
       options->replace = true;
+    } else if (IsOption(option)) {
+      return L"unknown option \"" + Visible(option) + L"\"";
     } else {
-      return L"unknown option \"" + Visible(option) + L"\" (options come before FILE)";
+      return L"one FILE only, after the options: \"" + Visible(option) + L"\" is no option";
     }
   }
   if (IsOption(call.operand(last))) return L"FILE is missing after the options";
@@ -137,20 +139,23 @@ std::wstring EntryLines(const std::wstring& indent, const std::vector<TypedEntry
   return text;
 }
 
+size_t CountMissing(const std::vector<TypedEntry>& entries, const std::vector<TypedEntry>& from) {
+  const std::set<TypedEntry> present(from.begin(), from.end());
+  size_t missing = 0;
+  for (const TypedEntry& entry : entries) missing += present.count(entry) == 0 ? 1 : 0;
+  return missing;
+}
+
 // What the applied lines did, told apart by the list before and after them:
 // entries that are new, entries that are gone (replaced by an overlapping
 // line), and lines that left nothing new (already covered, or overtaken by a
 // later line of the file).
 std::wstring Changes(const std::vector<TypedEntry>& before, const std::vector<TypedEntry>& after,
                      size_t applied) {
-  const std::set<TypedEntry> before_set(before.begin(), before.end());
-  const std::set<TypedEntry> after_set(after.begin(), after.end());
-  size_t added = 0, replaced = 0;
-  for (const TypedEntry& entry : after_set) added += before_set.count(entry) == 0 ? 1 : 0;
-  for (const TypedEntry& entry : before_set) replaced += after_set.count(entry) == 0 ? 1 : 0;
+  const size_t added = CountMissing(after, before);
   const size_t covered = applied > added ? applied - added : 0;
   return std::to_wstring(added) + L" added, " + std::to_wstring(covered) +
-         L" already covered, " + std::to_wstring(replaced) + L" replaced";
+         L" already covered, " + std::to_wstring(CountMissing(before, after)) + L" replaced";
 }
 
 // One import: the removals of --replace, then the file's lines in order.
@@ -183,25 +188,29 @@ int ListImport::RemoveNotHeld(const std::vector<TypedEntry>& not_held) {
   if (not_held.empty()) return kExitSuccess;
   {
     ProgressLine progress(&call_.console(), L"removing", not_held.size());
-    for (const TypedEntry& entry : not_held) {
-      progress.Update(removed_);
+    for (size_t index = 0; index < not_held.size(); ++index) {
+      progress.Update(index);
       UniqueBstr key;
-      HRESULT status = BstrFromWide(entry.key, &key);
+      HRESULT status = BstrFromWide(not_held[index].key, &key);
       if (SUCCEEDED(status)) status = helper_->UnprotectUrl(key.get());
-      if (FAILED(status)) {
+      // A text that does not decompose is refused; the check below names it.
+      if (FAILED(status) && status != E_INVALIDARG) {
         progress.Clear();
-        const std::wstring hint = std::to_wstring(removed_) +
-                                  L" removed before it stay removed; no line of " + name_ +
-                                  L" was applied";
-        return call_.Failure(L"UnprotectUrl of " + Visible(entry.key), status, hint.c_str());
+        const std::wstring hint = L"the entries removed before it stay removed; no line of " +
+                                  name_ + L" was applied";
+        return call_.Failure(L"UnprotectUrl of " + Visible(not_held[index].key), status,
+                             hint.c_str());
       }
-      ++removed_;
     }
   }
-  // UnprotectUrl removes what covers a URL; an entry with no type bit, or
-  // whose text does not decompose, covers nothing and stays.
-  const HRESULT status = FetchTypedSafeList(helper_, &before_);
+  std::vector<TypedEntry> remaining;
+  const HRESULT status = FetchTypedSafeList(helper_, &remaining);
   if (FAILED(status)) return call_.Failure(L"reading the safe list", status);
+  // UnprotectUrl removes whatever covers the URL, entries that the file holds
+  // too (their lines add them again), but an entry with no type bit, or whose
+  // text does not decompose, covers nothing and stays.
+  removed_ = CountMissing(before_, remaining);
+  before_.swap(remaining);
   const std::vector<TypedEntry> left = EntriesNotHeld(before_, lines_);
   return left.empty() ? kExitSuccess : ReportLeftBehind(left);
 }
