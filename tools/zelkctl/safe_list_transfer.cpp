@@ -120,8 +120,9 @@ std::wstring LinesByKind(const std::wstring& name, const std::vector<ImportLine>
 
 // The entries of the list that no line of the file holds: none with the same
 // key text and type. Key texts are compared exactly, so that afterwards the
-// list holds the file's spelling of each URL; an entry the file holds with
-// another type would be replaced by that line anyway.
+// list holds the file's spelling of each URL. The type counts too: an entry
+// of another single type would be replaced by the line anyway, but one with
+// several type bits would cover the line and stay.
 std::vector<TypedEntry> EntriesNotHeld(const std::vector<TypedEntry>& list,
                                        const std::vector<ImportLine>& lines) {
   std::set<TypedEntry> held;
