@@ -8,6 +8,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/e2e_support.h"
+#include "tests/hardening_e2e.h"
 
 namespace zelk {
 namespace {
@@ -17,6 +18,7 @@ using namespace zelk::testing;
 struct ToolRun {
   std::string line, out, err;  // out and err with LF line ends
   DWORD exit_code = 0xdeadbeef;
+  std::string out_bytes;  // out as written
 };
 
 std::ostream& operator<<(std::ostream& stream, const ToolRun& run) {
@@ -28,16 +30,22 @@ std::string FileBytes(const std::string& path, std::ios::openmode mode = std::io
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// cmd takes the output to files, read in text mode (CR LF as LF). No argument
-// may hold a double quote, a percent sign or a caret, or end with a backslash.
-ToolRun RunTool(const std::vector<std::string>& arguments) {
-  ToolRun run = {"\"" + TestFolder() + "zelkctl.exe\"", "", ""};
+// cmd takes the output to files, read in text mode (CR LF as LF), and feeds
+// `input` to standard input. No argument may hold a double quote, a percent
+// sign or a caret, or end with a backslash.
+ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& input = "") {
+  ToolRun run;
+  run.line = "\"" + TestFolder() + "zelkctl.exe\"";
   for (const std::string& argument : arguments) run.line += " \"" + argument + "\"";
-  const std::string out = TestFolder() + "zelkctl_out.txt", err = TestFolder() + "zelkctl_err.txt";
-  run.exit_code = RunAndWait("cmd /c \"" + run.line + " >\"" + out + "\" 2>\"" + err + "\"\"");
+  const std::string out = TestFolder() + "zelkctl_out.txt", err = TestFolder() + "zelkctl_err.txt",
+                    in = TestFolder() + "zelkctl_in.txt";
+  std::ofstream(in, std::ios::binary) << input;
+  run.exit_code = RunAndWait("cmd /c \"" + run.line + " <\"" + in + "\" >\"" + out + "\" 2>\"" +
+                             err + "\"\"");
   run.out = FileBytes(out, std::ios::in);
+  run.out_bytes = FileBytes(out);
   run.err = FileBytes(err, std::ios::in);
-  for (const std::string& path : {out, err}) DeleteFileA(path.c_str());
+  for (const std::string& path : {out, err, in}) DeleteFileA(path.c_str());
   return run;
 }
 
@@ -81,6 +89,11 @@ TEST_F(ZelkctlTest, ExitCodesAndWhatTheySay) {
       {{"check", "zelkctl.test"}, 2, "IsUrlProtected failed: 0x80070057 "},  // no scheme
       {{"protect", "page", "u@v@zelkctl.test"}, 2, "ProtectPage failed: 0x80070057 "},
       {{"log", "export", TestFolder() + "no such folder\\page.html"}, 2, "failed: 0x80070003 "},
+      {{"list", "bogus"}, 1, "\"bogus\" is neither --urls nor a list subcommand"},
+      {{"list", "import", "--force", "x.txt"}, 1, "unknown option \"--force\""},
+      {{"list", "import", "--replace"}, 1, "FILE is missing after the options"},
+      {{"list", "import", TestFolder() + "no such file.txt"}, 2, "failed: 0x80070002 "},
+      {{"list", "export", TestFolder() + "no such folder\\list.txt"}, 2, "failed: 0x8007"},
       {{"--help"}, 0, "0 success, 1 usage error, 2 failure"},
       {{"log", "export", "--help"}, 0, "usage: zelkctl log export FILE\n\nWrites"},
   };
@@ -92,7 +105,7 @@ TEST_F(ZelkctlTest, ExitCodesAndWhatTheySay) {
     EXPECT_EQ("", exit_code ? run.out : run.err) << run;
   }
   EXPECT_EQ(total, ReadSettingDword("TotalPopups"));
-  EXPECT_EQ(12u, Count(Out({"help"}), "\n  "));  // a line for each command
+  EXPECT_EQ(14u, Count(Out({"help"}), "\n  "));  // a line for each command
 }
 
 // Any letter case, each spelling of on and off, an empty operand, both signs.
@@ -126,7 +139,7 @@ TEST_F(ZelkctlTest, ProtectCheckListAndUnprotect) {
   EXPECT_EQ("2 protected by a site entry\n", Out({"check", "http://site.zelkctl-b.test/a/b"}));
   EXPECT_EQ("4 protected by a domain entry\n", Out({"check", "http://other.zelkctl-c.test/x"}));
   const std::string list = Out({"list"});
-  EXPECT_EQ(1u, Count("\n" + list, "\nhttp://page.zelkctl-a.test/p\n")) << list;
+  EXPECT_EQ(1u, Count("\n" + list, "\npage http://page.zelkctl-a.test/p\n")) << list;
   EXPECT_EQ(std::to_string(Count(list, "\n")), Field(Out({"status"}), "SafeList entries"));
   Out({"unprotect", "http://page.zelkctl-a.test/p"});
   EXPECT_EQ("0 not protected\n", Out({"check", "http://page.zelkctl-a.test/p"}));
@@ -178,6 +191,228 @@ TEST_F(ZelkctlTest, LogAddShowExportAndClear) {
   if (log_existed) std::ofstream(log_path, std::ios::binary) << saved_log;
   WriteSettingDwordForTest("LogCount", log_count);
   EXPECT_EQ(S_OK, helper_->put_LogPopup(log_popup ? VARIANT_TRUE : VARIANT_FALSE));
+}
+
+// --- The safe list with types: list, export, import --------------------------------
+
+std::string Encoded(UINT code_page, const std::wstring& text) {
+  std::string bytes(text.size() * 4, '\0');
+  bytes.resize(static_cast<size_t>(WideCharToMultiByte(code_page, 0, text.data(),
+                                                       static_cast<int>(text.size()), &bytes[0],
+                                                       static_cast<int>(bytes.size()), nullptr,
+                                                       nullptr)));
+  return bytes;
+}
+
+// zelkctl's redirected output is in the ANSI code page; its files are UTF-8.
+std::string Ansi(const std::wstring& text) { return Encoded(CP_ACP, text); }
+std::string Utf8(const std::wstring& text) { return Encoded(CP_UTF8, text); }
+
+// Letters beyond ASCII that the ANSI code page holds, so that the server's
+// narrow text keeps them.
+std::wstring NonAsciiLetters() {
+  std::wstring letters;
+  for (wchar_t letter : std::wstring(L"\u00e9\u00fc\u00f1\u65e5\u672c")) {
+    BOOL lossy = FALSE;
+    char bytes[4];
+    WideCharToMultiByte(CP_ACP, 0, &letter, 1, bytes, 4, nullptr, &lossy);
+    if (!lossy) letters.push_back(letter);
+  }
+  return letters;
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// Each test starts with an empty safe list; the list found is put back after.
+class ZelkctlListTest : public ZelkctlTest {
+ protected:
+  void SetUp() override {
+    ZelkctlTest::SetUp();
+    std::vector<std::wstring> keys;
+    ASSERT_EQ(S_OK, SafeListProperty(helper_.get(), &keys));
+    for (const std::wstring& key : keys) saved_.push_back({key, StoredEntryType(key)});
+    Clear();
+  }
+  void TearDown() override {
+    Clear();
+    for (const auto& [key, type] : saved_) {
+      if (type == 1 || type == 2 || type == 4) Protect(type, key);  // the interface makes no other
+    }
+  }
+
+  void Clear() {
+    std::vector<std::wstring> keys;
+    EXPECT_EQ(S_OK, SafeListProperty(helper_.get(), &keys));
+    for (const std::wstring& key : keys) helper_->UnprotectUrl(Bstr(key.c_str()).get());
+    EXPECT_EQ(S_OK, SafeListProperty(helper_.get(), &keys));
+    EXPECT_TRUE(keys.empty());
+  }
+  void Protect(DWORD type, const std::wstring& url) {
+    const UniqueBstr text = Bstr(url.c_str());
+    EXPECT_EQ(S_OK, type == 1   ? helper_->ProtectPage(text.get())
+                    : type == 2 ? helper_->ProtectSite(text.get())
+                                : helper_->ProtectDomain(text.get()));
+  }
+
+  const std::string file_ = TestFolder() + "zelkctl_list.txt";
+  std::vector<std::pair<std::wstring, DWORD>> saved_;
+};
+
+// Pages, sites and domains in turn, each of a domain of its own so that none
+// covers another, every tenth with letters beyond ASCII; the import reads a
+// byte order mark, comments, blanks and CR LF, and the export writes the
+// plain form.
+TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
+  const std::wstring letters = NonAsciiLetters();
+  ASSERT_FALSE(letters.empty());
+  const wchar_t* const words[] = {L"page", L"site", L"domain"};
+  std::wstring listing;
+  std::string input = "\xEF\xBB\xBF# generated\r\n\r\n";
+  for (int index = 0; index < 1000; ++index) {
+    const std::wstring extra = index % 10 == 0 ? letters : L"";
+    const std::wstring line = std::wstring(words[index % 3]) + L" http://w.r" +
+                              std::to_wstring(index) + extra + L".test/" +
+                              (index % 3 == 0 ? L"p" + extra : L"");
+    listing += line + L"\n";
+    input += (index % 2 ? " \t" : "") + Utf8(line) + " \r\n";
+  }
+  std::ofstream(file_, std::ios::binary) << input;
+  const std::string exported = Utf8(L"# zelkctl safe list, 1000 entries\n" + listing);
+
+  EXPECT_EQ(file_ + ": 1000 lines applied: 1000 added, 0 already covered, 0 replaced\n",
+            Out({"list", "import", file_}));
+  EXPECT_EQ(Ansi(listing), Out({"list"}));
+  EXPECT_EQ("1000 entries written to " + file_ + "\n", Out({"list", "export", file_}));
+  EXPECT_EQ(exported, FileBytes(file_));
+  EXPECT_EQ(exported, RunTool({"list", "export", "-"}).out_bytes);
+  Clear();
+  const ToolRun restore = RunTool({"list", "import", "--replace", "-"}, exported);
+  EXPECT_EQ(0u, restore.exit_code) << restore;
+  EXPECT_EQ("(standard input): 1000 lines applied: 1000 added, 0 already covered, 0 replaced\n",
+            restore.out);
+  EXPECT_EQ(Ansi(listing), Out({"list"}));
+  DeleteFileA(file_.c_str());
+}
+
+// The type comes from the subkey, as the server loads it: a value that is not
+// one type shows as its number, anything but a REG_DWORD as a page.
+TEST_F(ZelkctlListTest, ListShowsTheStoredTypeAndImportRefusesTypeNumbers) {
+  const std::tuple<const char*, DWORD, DWORD, std::string> rows[] = {
+      {"http://a.zelkctl-t.test/", REG_DWORD, 4, "domain"},
+      {"http://b.zelkctl-t.test/", REG_DWORD, 3, "type=3"},
+      {"http://c.zelkctl-t.test/", REG_DWORD, 0, "type=0"},
+      {"http://d.zelkctl-t.test/", REG_SZ, 0, "page"},
+      {"http://e.zelkctl-t.test/", REG_NONE, 0, "page"},  // no default value
+  };
+  std::vector<std::string> shown, urls;
+  for (const auto& [url, value_type, value, word] : rows) {
+    Protect(2, std::wstring(url, url + strlen(url)));
+    const std::string subkey = std::string("Software\\Zelk\\SafeList\\") + url;
+    if (value_type == REG_NONE) {
+      EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, subkey.c_str(), nullptr));
+    } else {
+      EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, subkey.c_str(), nullptr,
+                                               value_type, &value, sizeof(value)));
+    }
+    shown.push_back(word + " " + url);
+    urls.push_back(url);
+  }
+  EXPECT_EQ(Lines(shown), Out({"list"}));
+  EXPECT_EQ(Lines(urls), Out({"list", "--urls"}));
+  Out({"list", "export", file_});
+  const ToolRun run = RunTool({"list", "import", file_});
+  EXPECT_EQ(1u, run.exit_code) << run;
+  EXPECT_EQ(file_ + ":3: \"type=3\" entries cannot be imported: the server makes only page, site "
+            "and domain entries\n" + file_ + ":4: \"type=0\" entries cannot be imported: the "
+            "server makes only page, site and domain entries\nzelkctl: list import: 2 lines not "
+            "understood; nothing was changed\n", run.err);
+  DeleteFileA(file_.c_str());
+}
+
+// Every bad line is reported with its number, and nothing changes, not even
+// by the good lines around them.
+TEST_F(ZelkctlListTest, MalformedFileChangesNothing) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"page http://ok.zelkctl-m.test/", ""},
+      {"pages http://a.zelkctl-m.test/", "unknown entry type \"pages\""},
+      {"site", "no URL after \"site\""},
+      {"  # a comment", ""},
+      {"domain http://\xFF.zelkctl-m.test/", "not UTF-8 text"},
+      {"page http://a.zelkctl-m.test/\x01", "the URL holds the control character \\x01"},
+  };
+  std::string input;
+  for (const auto& row : rows) input += row.first + "\n";
+  std::ofstream(file_, std::ios::binary) << input;
+  for (const char* option : {"--replace", "--dry-run"}) {
+    const ToolRun run = RunTool({"list", "import", option, file_});
+    EXPECT_EQ(1u, run.exit_code) << run;
+    size_t at = 0;  // each expected line in order, with its reason
+    for (size_t index = 0; index < std::size(rows); ++index) {
+      if (rows[index].second.empty()) continue;
+      const std::string line =
+          file_ + ":" + std::to_string(index + 1) + ": " + rows[index].second;
+      at = run.err.find(line, at);
+      EXPECT_NE(std::string::npos, at) << line << "\n" << run;
+    }
+    EXPECT_EQ(5u, Count(run.err, "\n")) << run;
+  }
+  EXPECT_EQ("", Out({"list"}));
+  DeleteFileA(file_.c_str());
+}
+
+// --replace removes what the file does not hold, with the same URL text and
+// type; --dry-run tells it and changes nothing; a plain import adds, and
+// replaces what overlaps.
+TEST_F(ZelkctlListTest, ReplaceDryRunAndOverlap) {
+  Protect(2, L"http://keep.zelkctl-r.test/");
+  Protect(1, L"http://drop.zelkctl-r.test/x");
+  Protect(4, L"http://w.retype.test/");
+  std::ofstream(file_, std::ios::binary) << "site http://keep.zelkctl-r.test/\n"
+                                            "page http://w.retype.test/\n"
+                                            "domain http://new.zelkctl-n.test/\n";
+  const std::string before = Out({"list"});
+  EXPECT_EQ(file_ + ": 3 entries (1 page, 1 site, 1 domain); --replace would first remove 2 "
+            "entries it does not hold:\n  page http://drop.zelkctl-r.test/x\n  domain "
+            "http://w.retype.test/\nnothing changed (dry run)\n",
+            Out({"list", "import", "--dry-run", "--replace", file_}));
+  EXPECT_EQ(file_ + ": 3 entries (1 page, 1 site, 1 domain); nothing changed (dry run)\n",
+            Out({"list", "import", "--dry-run", file_}));
+  EXPECT_EQ(before, Out({"list"}));
+
+  EXPECT_EQ(file_ + ": 3 lines applied: 2 added, 1 already covered, 0 replaced; 2 entries not "
+            "in the file removed first\n",
+            Out({"list", "import", "--replace", file_}));
+  EXPECT_EQ(Lines({"site http://keep.zelkctl-r.test/", "page http://w.retype.test/",
+                   "domain http://new.zelkctl-n.test/"}),
+            Out({"list"}));
+  std::ofstream(file_, std::ios::binary) << "site http://w.retype.test/other\n";
+  EXPECT_EQ(file_ + ": 1 line applied: 1 added, 0 already covered, 1 replaced\n",
+            Out({"list", "import", file_}));
+  DeleteFileA(file_.c_str());
+}
+
+// A key text the server refuses (a backslash) stops the import at its line;
+// the lines before it stay.
+TEST_F(ZelkctlListTest, ServerFailureStopsTheImportAtItsLine) {
+  std::ofstream(file_, std::ios::binary) << "page http://one.zelkctl-f.test/1\n"
+                                            "site http://two.zelkctl-f.test/\n"
+                                            "page http://three.zelkctl-f.test/a\\b\n"
+                                            "domain http://four.zelkctl-f.test/\n";
+  const ToolRun run = RunTool({"list", "import", file_});
+  EXPECT_EQ(2u, run.exit_code) << run;
+  EXPECT_EQ(0u, run.err.find("zelkctl: list import: " + file_ +
+                             ":3: ProtectPage failed: 0x80070057 ")) << run;
+  EXPECT_NE(std::string::npos,
+            run.err.find("\nzelkctl: 2 lines applied before it stay (2 added, 0 already "
+                         "covered, 0 replaced); line 3 and the lines after it were not "
+                         "applied\n")) << run;
+  EXPECT_EQ(Lines({"page http://one.zelkctl-f.test/1", "site http://two.zelkctl-f.test/"}),
+            Out({"list"}));
+  DeleteFileA(file_.c_str());
 }
 
 }  // namespace

@@ -49,8 +49,35 @@ const Command kCommands[] = {
      L"Removes every safe-list entry that covers URL: its page entry, the site entry\n"
      L"of its host and the domain entry of its domain. Give URL with its scheme.\n",
      RunUnprotect},
-    {nullptr, L"list", L"", 0, 0, L"show the safe list",
-     L"Shows the safe list's entries, one per line, exactly as they are stored.\n", RunList},
+    {nullptr, L"list", L"[--urls]", 0, 1, L"show the safe list with each entry's type",
+     L"Shows the safe list in the server's order, one entry per line: \"page URL\",\n"
+     L"\"site URL\" or \"domain URL\", the URL exactly as it is stored. An entry whose\n"
+     L"stored type is not one of the three shows as \"type=N URL\". With --urls, the\n"
+     L"URLs alone.\n",
+     RunList},
+    {L"list", L"export", L"FILE", 1, 1, L"write the safe list to a file",
+     L"Writes the safe list to FILE in the lines \"zelkctl list\" shows, in UTF-8 with\n"
+     L"LF line ends, after the comment line \"# zelkctl safe list, N entries\". FILE is\n"
+     L"written whole or not at all; an existing FILE is replaced. \"-\" writes to\n"
+     L"standard output.\n",
+     RunListExport},
+    {L"list", L"import", L"[OPTIONS] FILE", 1, 3,
+     L"add the entries of a file to the safe list",
+     L"Adds the entries of FILE, lines as \"zelkctl list export\" writes them, to the\n"
+     L"safe list in their order. Blank lines, lines that begin with '#' and blanks\n"
+     L"around the words are ignored; \"-\" reads standard input. FILE is read whole\n"
+     L"first: if any line is not understood, every such line is shown as FILE:LINE\n"
+     L"and nothing is changed (exit code 1). \"type=N\" lines are refused: the server\n"
+     L"makes only page, site and domain entries. OPTIONS, before FILE:\n"
+     L"  --dry-run  read FILE and tell what it holds (and, with --replace, what would be\n"
+     L"             removed); change nothing\n"
+     L"  --replace  first remove every entry that no line of FILE holds with the same\n"
+     L"             URL text and type, so that the list becomes the file's\n"
+     L"At the end it shows how many entries were added, how many lines were already\n"
+     L"covered (or overtaken by a later line) and how many entries were replaced by\n"
+     L"overlapping ones. A failure reported by the server stops the import at that\n"
+     L"line (exit code 2); the lines applied before it stay.\n",
+     RunListImport},
     {L"log", L"show", L"", 0, 0, L"show the pop-up log as a table",
      L"Shows the pop-up log as a plain-text table: the pop-up's URL, the URL of the\n"
      L"page that opened it, and the time. \"-\" stands for a URL that the log holds\n"
@@ -81,6 +108,12 @@ bool MatchesGroup(const Command& command, const std::wstring& word) {
   return command.group != nullptr && EqualsIgnoringCase(word, command.group);
 }
 
+// A group's subcommands, and the command named like the group ("list").
+bool BelongsToGroup(const Command& command, const std::wstring& group) {
+  return MatchesGroup(command, group) ||
+         (command.group == nullptr && EqualsIgnoringCase(group, command.name));
+}
+
 bool IsGroup(const std::wstring& word) {
   return std::any_of(std::begin(kCommands), std::end(kCommands),
                      [&](const Command& command) { return MatchesGroup(command, word); });
@@ -108,7 +141,7 @@ std::wstring CommandList(const std::wstring* group) {
   for (const Command& command : kCommands) width = std::max(width, Synopsis(command).size());
   std::wstring list;
   for (const Command& command : kCommands) {
-    if (group != nullptr && !MatchesGroup(command, *group)) continue;
+    if (group != nullptr && !BelongsToGroup(command, *group)) continue;
     const std::wstring synopsis = Synopsis(command);
     list += L"  " + synopsis + std::wstring(width + 2 - synopsis.size(), L' ') + command.summary +
             L"\n";
@@ -155,6 +188,13 @@ const Command* ResolveCommand(const std::vector<std::wstring>& words, Console* c
     }
     return command;
   }
+  const Command* command = words.size() < 2 ? nullptr : FindCommand(&words[0], words[1]);
+  if (command != nullptr) return command;
+  // A group that is also a command ("list"): what follows is that command's.
+  const Command* group_command = FindCommand(nullptr, words[0]);
+  if (group_command != nullptr && (words.size() < 2 || !IsHelpRequest(words[1]))) {
+    return group_command;
+  }
   if (words.size() < 2) {
     *exit_code = ShowUsageError(console, words[0] + L": missing subcommand", GroupHelp(words[0]));
     return nullptr;
@@ -164,13 +204,10 @@ const Command* ResolveCommand(const std::vector<std::wstring>& words, Console* c
     *exit_code = kExitSuccess;
     return nullptr;
   }
-  const Command* command = FindCommand(&words[0], words[1]);
-  if (command == nullptr) {
-    *exit_code = ShowUsageError(
-        console, L"unknown " + words[0] + L" subcommand \"" + Visible(words[1]) + L"\"",
-        GroupHelp(words[0]));
-  }
-  return command;
+  *exit_code = ShowUsageError(
+      console, L"unknown " + words[0] + L" subcommand \"" + Visible(words[1]) + L"\"",
+      GroupHelp(words[0]));
+  return nullptr;
 }
 
 // "zelkctl help [COMMAND...]" and "zelkctl --help".

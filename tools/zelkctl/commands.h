@@ -79,6 +79,8 @@ int RunCheck(Invocation& call);
 int RunProtect(Invocation& call);
 int RunUnprotect(Invocation& call);
 int RunList(Invocation& call);
+int RunListExport(Invocation& call);
+int RunListImport(Invocation& call);
 int RunLogShow(Invocation& call);
 int RunLogExport(Invocation& call);
 int RunLogClear(Invocation& call);

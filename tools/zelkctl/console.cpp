@@ -103,6 +103,12 @@ Console::Console() : out_(GetStdHandle(STD_OUTPUT_HANDLE)), err_(GetStdHandle(ST
 void Console::Out(const std::wstring& text) { Write(out_, text); }
 void Console::Err(const std::wstring& text) { Write(err_, text); }
 
+void Console::OutBytes(const std::string& bytes) {
+  if (!WriteBytes(out_, bytes)) failed_ = true;
+}
+
+bool Console::out_is_console() const { return IsConsole(out_); }
+
 void Console::Write(HANDLE handle, const std::wstring& text) {
   if (text.empty()) return;
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {

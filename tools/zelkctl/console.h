@@ -18,6 +18,12 @@ class Console {
 
   void Out(const std::wstring& text);
   void Err(const std::wstring& text);
+  // Writes bytes to standard output as they are, for a file's content that
+  // must arrive unchanged in a pipe or file.
+  void OutBytes(const std::string& bytes);
+
+  // True when standard output is a console, where a line can be redrawn.
+  bool out_is_console() const;
 
   // True once any write has failed (a closed pipe, a full disk): the command
   // then cannot claim success.

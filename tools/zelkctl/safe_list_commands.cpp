@@ -3,23 +3,13 @@
 #include "platform/text.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
+#include "tools/zelkctl/safe_list_file.h"
+#include "tools/zelkctl/typed_safe_list.h"
 
 namespace zelk {
 namespace ctl {
 
 namespace {
-
-struct ProtectionKind {
-  const wchar_t* keyword;
-  const wchar_t* member;
-  HRESULT (STDMETHODCALLTYPE IZelkHelper::*protect)(BSTR);
-};
-
-const ProtectionKind kProtectionKinds[] = {
-    {L"page", L"ProtectPage", &IZelkHelper::ProtectPage},
-    {L"site", L"ProtectSite", &IZelkHelper::ProtectSite},
-    {L"domain", L"ProtectDomain", &IZelkHelper::ProtectDomain},
-};
 
 struct ProtectionMeaning {
   long code;
@@ -39,13 +29,6 @@ constexpr wchar_t kUrlWithScheme[] =
     L"the URL does not decompose; give it in full, with its scheme: http://www.example.com/";
 constexpr wchar_t kUrlEvenWithHttp[] =
     L"the URL does not decompose, not even with http:// before it";
-
-const ProtectionKind* FindProtectionKind(const std::wstring& keyword) {
-  for (const ProtectionKind& kind : kProtectionKinds) {
-    if (EqualsIgnoringCase(keyword, kind.keyword)) return &kind;
-  }
-  return nullptr;
-}
 
 std::wstring MeaningOf(long code) {
   for (const ProtectionMeaning& entry : kProtectionMeanings) {
@@ -77,6 +60,20 @@ HRESULT KeysFromArray(SAFEARRAY* array, std::vector<std::wstring>* keys) {
   return S_OK;
 }
 
+HRESULT ListingOfUrls(IZelkHelper* helper, std::wstring* listing) {
+  std::vector<std::wstring> keys;
+  ZELK_RETURN_IF_FAILED(FetchSafeList(helper, &keys));
+  for (const std::wstring& key : keys) *listing += Visible(key) + L"\n";
+  return S_OK;
+}
+
+HRESULT ListingWithTypes(IZelkHelper* helper, std::wstring* listing) {
+  std::vector<TypedEntry> entries;
+  ZELK_RETURN_IF_FAILED(FetchTypedSafeList(helper, &entries));
+  for (const TypedEntry& entry : entries) *listing += Visible(EntryLine(entry)) + L"\n";
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT FetchSafeList(IZelkHelper* helper, std::vector<std::wstring>* keys) {
@@ -101,7 +98,7 @@ int RunCheck(Invocation& call) {
 }
 
 int RunProtect(Invocation& call) {
-  const ProtectionKind* kind = FindProtectionKind(call.operand(0));
+  const EntryKind* kind = EntryKindNamed(call.operand(0));
   if (kind == nullptr) {
     return call.UsageError(L"protect a page, a site or a domain, not \"" +
                            Visible(call.operand(0)) + L"\"");
@@ -113,7 +110,7 @@ int RunProtect(Invocation& call) {
   if (FAILED(status)) return call.Failure(L"preparing the URL", status);
   status = (helper->*kind->protect)(url.get());
   if (FAILED(status)) return call.Failure(kind->member, status, HintFor(status, kUrlEvenWithHttp));
-  call.console().Out(L"protected as a " + std::wstring(kind->keyword) + L": " +
+  call.console().Out(L"protected as a " + std::wstring(kind->word) + L": " +
                      Visible(call.operand(1)) + L"\n");
   return kExitSuccess;
 }
@@ -131,13 +128,17 @@ int RunUnprotect(Invocation& call) {
 }
 
 int RunList(Invocation& call) {
+  const bool urls_only = call.operand_count() == 1;
+  if (urls_only && !EqualsIgnoringCase(call.operand(0), L"--urls")) {
+    return call.UsageError(L"\"" + Visible(call.operand(0)) +
+                           L"\" is neither --urls nor a list subcommand (export, import)");
+  }
   IZelkHelper* helper = call.Connect();
   if (helper == nullptr) return kExitFailure;
-  std::vector<std::wstring> keys;
-  const HRESULT status = FetchSafeList(helper, &keys);
-  if (FAILED(status)) return call.Failure(L"SafeList get", status);
   std::wstring listing;
-  for (const std::wstring& key : keys) listing += Visible(key) + L"\n";
+  const HRESULT status =
+      urls_only ? ListingOfUrls(helper, &listing) : ListingWithTypes(helper, &listing);
+  if (FAILED(status)) return call.Failure(L"reading the safe list", status);
   call.console().Out(listing);
   return kExitSuccess;
 }

@@ -26,6 +26,34 @@ HRESULT WriteAll(HANDLE file, const std::string& bytes) {
   return S_OK;
 }
 
+// The full path of `path` and the length of its folder part (with the final
+// backslash). A path that names a folder fails with ERROR_INVALID_NAME.
+HRESULT SplitFullPath(const std::wstring& path, std::wstring* full, size_t* folder_length) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return StatusFromLastError();
+  std::wstring buffer(size, L'\0');
+  wchar_t* file_part = nullptr;
+  const DWORD length = GetFullPathNameW(path.c_str(), size, &buffer[0], &file_part);
+  if (length == 0 || length >= size) return StatusFromLastError();
+  if (file_part == nullptr) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+  *folder_length = static_cast<size_t>(file_part - buffer.c_str());
+  buffer.resize(length);
+  full->swap(buffer);
+  return S_OK;
+}
+
+// Writes and flushes `text` into the new, empty `temporary` file, then moves
+// it over `target`.
+HRESULT WriteAndMove(const std::wstring& temporary, const std::wstring& target,
+                     const std::wstring& text) {
+  ZELK_RETURN_IF_FAILED(WriteUtf8File(temporary, text));
+  if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return StatusFromLastError();
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT Utf8FromWide(const std::wstring& wide, std::string* utf8) {
@@ -51,6 +79,29 @@ HRESULT Utf8FromWide(const std::wstring& wide, std::string* utf8) {
   return S_OK;
 }
 
+HRESULT WideFromUtf8(const std::string& utf8, std::wstring* wide) {
+  if (utf8.empty()) {
+    wide->clear();
+    return S_OK;
+  }
+  if (utf8.size() > static_cast<size_t>(INT_MAX)) return E_OUTOFMEMORY;
+  const int length = static_cast<int>(utf8.size());
+  const int size =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (size <= 0) return StatusFromLastError();
+  try {
+    std::wstring converted(static_cast<size_t>(size), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &converted[0],
+                            size) != size) {
+      return StatusFromLastError();
+    }
+    wide->swap(converted);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
 HRESULT WriteUtf8File(const std::wstring& path, const std::wstring& text) {
   std::string bytes;
   ZELK_RETURN_IF_FAILED(Utf8FromWide(text, &bytes));
@@ -62,6 +113,44 @@ HRESULT WriteUtf8File(const std::wstring& path, const std::wstring& text) {
   // the disk whole.
   if (!FlushFileBuffers(file.get())) return StatusFromLastError();
   return S_OK;
+}
+
+HRESULT ReplaceFileWithUtf8(const std::wstring& path, const std::wstring& text) {
+  std::wstring full;
+  size_t folder_length = 0;
+  ZELK_RETURN_IF_FAILED(SplitFullPath(path, &full, &folder_length));
+  wchar_t temporary[MAX_PATH];
+  if (GetTempFileNameW(full.substr(0, folder_length).c_str(), L"zlk", 0, temporary) == 0) {
+    return StatusFromLastError();
+  }
+  const HRESULT status = WriteAndMove(temporary, full, text);
+  // Best effort: the failure to report is the write's or the move's.
+  if (FAILED(status)) static_cast<void>(DeleteFileW(temporary));
+  return status;
+}
+
+HRESULT ReadHandleBytes(HANDLE handle, std::string* bytes) {
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(handle, buffer, sizeof(buffer), &read, nullptr)) {
+      // The writer of a pipe closing its end is the end of the input.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return StatusFromLastError();
+    }
+    if (read == 0) break;
+    content.append(buffer, read);
+  }
+  bytes->swap(content);
+  return S_OK;
+}
+
+HRESULT ReadFileBytes(const std::wstring& path, std::string* bytes) {
+  UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return StatusFromLastError();
+  return ReadHandleBytes(file.get(), bytes);
 }
 
 }  // namespace ctl
