@@ -20,12 +20,12 @@ else()
 endif()
 set(ZELK_WXS ${CMAKE_SOURCE_DIR}/installer/zelk_admin.wxs)
 
-# wixl (0.101) writes a rollback custom action as an immediate one and has no
-# form for an exe run from the Binary table: the types are set afterwards.
-# 3410 = exe from an installed file (18) | ignore exit code (0x40) | rollback
-# (0x100) | in script (0x400) | not impersonated (0x800); 3394 = the same, exe
-# from the Binary table (2).
-set(ZELK_MSI_TYPES
+# What wixl (0.101) cannot write is set afterwards. It writes a rollback custom
+# action as an immediate one and has no form for an exe run from the Binary
+# table: 3410 = exe from an installed file (18) | ignore exit code (0x40) |
+# rollback (0x100) | in script (0x400) | not impersonated (0x800); 3394 = the
+# same, exe from the Binary table (2).
+set(ZELK_MSI_FIXES
     -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'UnregisterServerRollback'"
     -q "UPDATE CustomAction SET Type = 3394 WHERE Action = 'RegisterServerRollback'")
 
@@ -34,7 +34,7 @@ function(zelk_msi output version)
     OUTPUT ${output}
     COMMAND ${ZELK_WIXL} -a ${ZELK_MSI_ARCH} -D Version=${version}
             -D ProgramFilesFolder=${ZELK_MSI_PROGRAM_FILES} -o ${output} ${ZELK_WXS}
-    COMMAND ${ZELK_MSIBUILD} ${output} ${ZELK_MSI_TYPES}
+    COMMAND ${ZELK_MSIBUILD} ${output} ${ZELK_MSI_FIXES}
     # wixl finds File and Binary sources in its working folder.
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     DEPENDS ${ZELK_WXS} ZelkAdmin zelkctl
