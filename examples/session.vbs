@@ -5,6 +5,8 @@
 Option Explicit
 Dim helper
 Set helper = CreateObject("Zelk.Helper")
+WScript.Echo "Server " & CreateObject("WScript.Shell").RegRead( _
+  "HKCR\CLSID\{65134986-1887-42F1-825B-DEF16C9BDF90}\LocalServer32\")
 
 WScript.Echo "Settings"
 WScript.Echo "  AutoShow       " & helper.AutoShow

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine32:i386
-          libwine-dev googletest cmake clang libclang-rt-14-dev chromium python3 locales)
+          libwine-dev googletest cmake clang libclang-rt-14-dev chromium python3 locales
+          wixl msitools)
 
 missing=()
 for package in "${packages[@]}"; do

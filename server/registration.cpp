@@ -140,6 +140,13 @@ HRESULT UnregisterTypeLibrary() {
   ZELK_RETURN_IF_FAILED(library->GetLibAttr(&attributes));
   const TLIBATTR copy = *attributes;
   library->ReleaseTLibAttr(attributes);
+  // A library that is not registered has nothing to remove. Unregistration
+  // then goes on to the AppID, so that it also undoes a registration that
+  // failed half-way (the installer's rollback relies on that).
+  UniqueBstr registered_path;
+  const HRESULT query = QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum,
+                                              copy.lcid, registered_path.put());
+  if (query == TYPE_E_LIBNOTREGISTERED) return S_OK;
   return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 

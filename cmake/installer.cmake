@@ -1,0 +1,84 @@
+# The MSI package, built with wixl (Debian's msitools) from installer/zelk_admin.wxs,
+# and the tests that install it with msiexec in a Wine prefix of their own.
+# The product package, ZelkAdmin-<version>-x86.msi, is made by the 32-bit
+# build only. Both builds make the two small test packages (1.0.0 and 1.0.1),
+# so the tests also run against the 64-bit server.
+find_program(ZELK_WIXL wixl)
+find_program(ZELK_MSIBUILD msibuild)
+find_program(ZELK_MSIINFO msiinfo)
+if(NOT ZELK_WIXL OR NOT ZELK_MSIBUILD OR NOT ZELK_MSIINFO OR NOT TARGET zelkctl)
+  message(STATUS "wixl or msitools missing (scripts/setup.sh installs them): no MSI package")
+  return()
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(ZELK_MSI_ARCH x86)
+  set(ZELK_MSI_PROGRAM_FILES ProgramFilesFolder)
+else()
+  set(ZELK_MSI_ARCH x64)
+  set(ZELK_MSI_PROGRAM_FILES ProgramFiles64Folder)
+endif()
+set(ZELK_WXS ${CMAKE_SOURCE_DIR}/installer/zelk_admin.wxs)
+
+# What wixl (0.101) cannot write is set afterwards. It writes a rollback custom
+# action as an immediate one and has no form for an exe run from the Binary
+# table: 3410 = exe from an installed file (18) | ignore exit code (0x40) |
+# rollback (0x100) | in script (0x400) | not impersonated (0x800); 3394 = the
+# same, exe from the Binary table (2).
+set(ZELK_MSI_FIXES
+    -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'UnregisterServerRollback'"
+    -q "UPDATE CustomAction SET Type = 3394 WHERE Action = 'RegisterServerRollback'")
+
+function(zelk_msi output version)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${ZELK_WIXL} -a ${ZELK_MSI_ARCH} -D Version=${version}
+            -D ProgramFilesFolder=${ZELK_MSI_PROGRAM_FILES} -o ${output} ${ZELK_WXS}
+    COMMAND ${ZELK_MSIBUILD} ${output} ${ZELK_MSI_FIXES}
+    # wixl finds File and Binary sources in its working folder.
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    DEPENDS ${ZELK_WXS} ZelkAdmin zelkctl
+    COMMENT "wixl ${output}"
+    VERBATIM)
+endfunction()
+
+set(ZELK_MSI_TEST_DIR ${CMAKE_BINARY_DIR}/installer-tests)
+file(MAKE_DIRECTORY ${ZELK_MSI_TEST_DIR})
+zelk_msi(${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi 1.0.0)
+zelk_msi(${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi 1.0.1)
+set(ZELK_MSI_CHECKED ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi)
+set(ZELK_MSI_OUTPUTS ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi)
+if(ZELK_MSI_ARCH STREQUAL x86)
+  set(ZELK_MSI_CHECKED ${CMAKE_BINARY_DIR}/ZelkAdmin-${PROJECT_VERSION}-x86.msi)
+  zelk_msi(${ZELK_MSI_CHECKED} ${PROJECT_VERSION})
+  list(APPEND ZELK_MSI_OUTPUTS ${ZELK_MSI_CHECKED})
+endif()
+add_custom_target(zelk_msi ALL DEPENDS ${ZELK_MSI_OUTPUTS})
+
+# Gives the settings key an access list, for the registration failure test.
+add_executable(key_dacl ${CMAKE_SOURCE_DIR}/tests/installer/key_dacl.cpp)
+target_link_libraries(key_dacl PRIVATE zelk_platform)
+set_target_properties(key_dacl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# One test per step, in this order, in one prefix that the first test makes
+# afresh and the last stops (build/<arch>/msiprefix: the other tests' prefix
+# and its registered server stay untouched).
+set(ZELK_MSI_TESTS ${CMAKE_SOURCE_DIR}/tests/installer)
+add_test(NAME installer_sequence COMMAND bash ${ZELK_MSI_TESTS}/sequence.sh ${ZELK_MSI_CHECKED})
+add_test(NAME installer_prefix_start COMMAND bash ${ZELK_MSI_TESTS}/prefix.sh start)
+add_test(NAME installer_prefix_stop COMMAND bash ${ZELK_MSI_TESTS}/prefix.sh stop)
+set_tests_properties(installer_prefix_start PROPERTIES FIXTURES_SETUP msi_prefix)
+set_tests_properties(installer_prefix_stop PROPERTIES FIXTURES_CLEANUP msi_prefix)
+set(previous installer_prefix_start)
+foreach(step install upgrade downgrade repair removal registration_failure)
+  add_test(NAME installer_${step} COMMAND bash ${ZELK_MSI_TESTS}/${step}.sh)
+  set_tests_properties(installer_${step} PROPERTIES FIXTURES_REQUIRED msi_prefix
+                       DEPENDS ${previous} TIMEOUT 180)
+  set(previous installer_${step})
+endforeach()
+set_tests_properties(installer_prefix_stop PROPERTIES DEPENDS ${previous})
+set_tests_properties(installer_prefix_start installer_prefix_stop installer_install
+                     installer_upgrade installer_downgrade installer_repair installer_removal
+                     installer_registration_failure PROPERTIES
+  RESOURCE_LOCK msi_prefix
+  ENVIRONMENT "ZELK_MSI_PREFIX=${CMAKE_BINARY_DIR}/msiprefix;ZELK_WINEARCH=${ZELK_WINEARCH};ZELK_MSI_OLD=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi;ZELK_MSI_NEW=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi;ZELK_BIN_DIR=${CMAKE_BINARY_DIR}/bin")

@@ -1,0 +1,18 @@
+#!/bin/bash
+# prefix.sh start|stop: the installer tests' own Wine prefix, made afresh, with
+# a persistent wineserver whose streams go nowhere (so that it never holds
+# CTest's pipes); stop ends it and every Wine process of the prefix.
+. "$(dirname "$0")/msi_test_lib.sh"
+case "$1" in
+  start)
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    win wineboot -i >/dev/null 2>&1
+    wineserver -w
+    wineserver -p </dev/null >/dev/null 2>&1
+    win cmd /c exit >/dev/null 2>&1
+    ;;
+  stop)
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    ;;
+esac
