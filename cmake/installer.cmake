@@ -1,8 +1,9 @@
 # The MSI package, built with wixl (Debian's msitools) from installer/zelk_admin.wxs,
 # and the tests that install it with msiexec in a Wine prefix of their own.
-# The product package, ZelkAdmin-<version>-x86.msi, is made by the 32-bit
-# build only. Both builds make the two small test packages (1.0.0 and 1.0.1),
-# so the tests also run against the 64-bit server.
+# The product package is ZelkAdmin-<version>-x86.msi, made by the 32-bit
+# build; the 64-bit build makes ZelkAdmin-<version>-x64.msi. Both make the two
+# small test packages (1.0.0 and 1.0.1), so the tests also run against the
+# 64-bit server.
 find_program(ZELK_WIXL wixl)
 find_program(ZELK_MSIBUILD msibuild)
 find_program(ZELK_MSIINFO msiinfo)
@@ -46,13 +47,11 @@ set(ZELK_MSI_TEST_DIR ${CMAKE_BINARY_DIR}/installer-tests)
 file(MAKE_DIRECTORY ${ZELK_MSI_TEST_DIR})
 zelk_msi(${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi 1.0.0)
 zelk_msi(${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi 1.0.1)
-set(ZELK_MSI_CHECKED ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi)
 set(ZELK_MSI_OUTPUTS ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi ${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi)
-if(ZELK_MSI_ARCH STREQUAL x86)
-  set(ZELK_MSI_CHECKED ${CMAKE_BINARY_DIR}/ZelkAdmin-${PROJECT_VERSION}-x86.msi)
-  zelk_msi(${ZELK_MSI_CHECKED} ${PROJECT_VERSION})
-  list(APPEND ZELK_MSI_OUTPUTS ${ZELK_MSI_CHECKED})
-endif()
+# The 64-bit build's package serves machines that run no 32-bit programs.
+set(ZELK_MSI_CHECKED ${CMAKE_BINARY_DIR}/ZelkAdmin-${PROJECT_VERSION}-${ZELK_MSI_ARCH}.msi)
+zelk_msi(${ZELK_MSI_CHECKED} ${PROJECT_VERSION})
+list(APPEND ZELK_MSI_OUTPUTS ${ZELK_MSI_CHECKED})
 add_custom_target(zelk_msi ALL DEPENDS ${ZELK_MSI_OUTPUTS})
 
 # Gives the settings key an access list, for the registration failure test.
@@ -81,4 +80,4 @@ set_tests_properties(installer_prefix_start installer_prefix_stop installer_inst
                      installer_upgrade installer_downgrade installer_repair installer_removal
                      installer_registration_failure PROPERTIES
   RESOURCE_LOCK msi_prefix
-  ENVIRONMENT "ZELK_MSI_PREFIX=${CMAKE_BINARY_DIR}/msiprefix;ZELK_WINEARCH=${ZELK_WINEARCH};ZELK_MSI_OLD=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi;ZELK_MSI_NEW=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi;ZELK_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  ENVIRONMENT "ZELK_MSI_PREFIX=${CMAKE_BINARY_DIR}/msiprefix;ZELK_WINEARCH=${ZELK_WINEARCH};ZELK_MSI_OLD=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi;ZELK_MSI_NEW=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi;ZELK_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ZELK_WINE=${ZELK_WINE}")

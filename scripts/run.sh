@@ -3,20 +3,26 @@
 # package, install the package in the build's own Wine prefix with msiexec, as
 # an administrator would, and run the client sessions against the installed
 # server. It prints the command that removes the package, and leaves no Wine
-# process running.
+# process running. On a machine that cannot run 32-bit programs it says so and
+# installs the 64-bit build's package instead.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${BUILD_ROOT:-$root/build}/i686
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" i686
+arch=$("$root/scripts/runnable-archs.sh" | cut -d' ' -f1)
+if [ "$arch" != i686 ]; then
+  "$root/scripts/build.sh" i686
+  echo "this machine cannot run 32-bit programs: the session runs the $arch build"
+fi
+build_dir=${BUILD_ROOT:-$root/build}/$arch
+"$root/scripts/build.sh" "$arch"
 "$root/scripts/wine-prefix.sh" start "$build_dir"
 trap '"$root/scripts/wine-prefix.sh" stop "$build_dir"' EXIT
 
 run() { "$build_dir/wine-run.sh" "$@" </dev/null; }
 windows_path() { echo "Z:${1//\//\\}"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
-package=$build_dir/ZelkAdmin-$version-x86.msi
+package=$(ls "$build_dir"/ZelkAdmin-"$version"-x*.msi)
 installed=$build_dir/wineprefix/drive_c/Program\ Files/Zelk
 
 # A package rebuilt at the same version is a new product to msiexec; the one

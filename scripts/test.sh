@@ -6,18 +6,17 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" || exit 1
 
-# Some machines run no 32-bit Linux programs (a kernel without 32-bit
-# execution), and so no 32-bit Wine: there the 32-bit product is built but its
-# tests cannot run, and the 64-bit build carries the tests.
-runs_32_bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# Where no 32-bit Wine can run, the 32-bit product is built but its tests
+# cannot run, and the 64-bit build carries the tests.
+runnable=" $("$root/scripts/runnable-archs.sh") "
 
 archs=${ZELK_ARCHS:-"i686 x86_64"}
 status=0
 for arch in $archs; do
   build_dir=${BUILD_ROOT:-$root/build}/$arch
   "$root/scripts/build.sh" "$arch" || { status=1; continue; }
-  if [ "$arch" = i686 ] && ! runs_32_bit; then
-    echo "test: this machine cannot run 32-bit programs (no 32-bit Wine): i686 built, its tests skipped"
+  if [[ "$runnable" != *" $arch "* ]]; then
+    echo "test: this machine cannot run $arch programs under Wine: $arch built, its tests skipped"
     continue
   fi
   "$root/scripts/wine-prefix.sh" start "$build_dir"

@@ -13,7 +13,10 @@ readonly registration_keys=("HKCR\\CLSID\\$class_id" 'HKCR\Zelk.Helper' 'HKCR\Ze
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
-win() { wine "$@" </dev/null; }
+# The build's Wine loader: the 64-bit build starts the 64-bit one itself.
+readonly wine_loader=${ZELK_WINE:-wine}
+[ "$wine_loader" = wine ] || export WINELOADER=$wine_loader
+win() { "$wine_loader" "$@" </dev/null; }
 
 # msi STEP EXPECTED ARGS...: runs msiexec quietly with a verbose log, checks
 # its exit code (0, or "failure" for any other) and prints the log otherwise.
