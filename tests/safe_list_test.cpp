@@ -104,16 +104,6 @@ class SafeListTest : public ::testing::Test {
     RegCloseKey(key);
   }
 
-  bool SubkeyExists(const std::wstring& name) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(sandbox_.root(), WideSubkeyPath(name).c_str(), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  }
-
   testing::RegistrySandbox sandbox_;
 };
 
@@ -218,33 +208,6 @@ TEST_F(SafeListTest, LoadTakesHandMadeSubkeysAsTheyAre) {
   EXPECT_EQ(S_OK, list.Unprotect("about:"));
   EXPECT_EQ(Parse("P http://b/ P http://s.test/"), Keys(list));
   ExpectInStep(list);
-}
-
-// Names read back exactly as the registry holds them: one longer in bytes than 255
-// characters (a double-byte code page), and one the code page cannot hold at all, which
-// is listed and matched by its narrow form but read and deleted by its own name.
-TEST_F(SafeListTest, EntriesKeepTheirRegistryNames) {
-  const std::wstring long_name = L"http://a.test/" + std::wstring(130, L'\xff41');
-  const std::wstring foreign_name = L"http://f.test/\x0e01";  // Thai: in neither 1252 nor 932
-  const DWORD site = kSite;
-  CreateSubkey(foreign_name, &site);
-  SafeList list;
-  ASSERT_EQ(S_OK, list.Protect(Narrow(long_name), kPage));
-  ASSERT_EQ(S_OK, list.Load());
-  EXPECT_EQ(Parse("P " + Narrow(long_name) + " S " + Narrow(foreign_name)), Keys(list, true));
-  EXPECT_EQ(kProtectedBySite, Code(list, Narrow(L"http://f.test/other").c_str()));
-  // A page of the same text replaces the site: the real subkey goes, the new one comes.
-  EXPECT_EQ(S_OK, list.Protect(Narrow(foreign_name), kPage));
-  EXPECT_FALSE(SubkeyExists(foreign_name));
-  EXPECT_EQ(S_OK, list.Unprotect(Narrow(long_name)));
-  EXPECT_EQ(S_OK, list.Unprotect(Narrow(foreign_name)));
-  EXPECT_EQ(0u, list.size());
-  ASSERT_EQ(S_OK, list.Load());
-  EXPECT_EQ(0u, list.size()) << "an entry came back";
-  CreateSubkey(foreign_name, &site);
-  ASSERT_EQ(S_OK, list.Load());
-  ASSERT_EQ(S_OK, list.Unprotect(Narrow(foreign_name)));
-  EXPECT_FALSE(SubkeyExists(foreign_name));
 }
 
 // A subkey with a child cannot be deleted, a volatile key refuses a non-volatile subkey, a
