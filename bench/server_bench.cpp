@@ -18,7 +18,7 @@ namespace {
 constexpr BatchPlan kRoundTripPlan = {21, 20000.0, 1u << 16};
 // Every start costs a server exit (about six seconds) first, so the
 // repetitions are few.
-constexpr unsigned kStartUpRepetitions = 3;
+constexpr unsigned kStartUpRepetitions = 2;
 constexpr unsigned kDirectStartUpRepetitions = 2;
 
 enum class Launch {
@@ -118,25 +118,10 @@ HRESULT RunServerOnce(const ServerRun& run, BenchResults* results) {
   return WaitForServerExit(true);
 }
 
-// The round trips at every size, the list growing from one size to the
-// next. The largest size's start counts as a start-up repetition; the very
-// first start of the run (cold caches) does not.
-HRESULT MeasureEverySize(BenchResults* results) {
-  size_t stored = 0;
-  for (const size_t size : kRoundTripSizes) {
-    std::printf("zelk_bench: server with %u entries\n", static_cast<unsigned>(size));
-    ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
-    stored = size;
-    SizedSamples* start_ups = size == kLargestSize ? &results->startUp : nullptr;
-    ZELK_RETURN_IF_FAILED(RunServerOnce({size, Launch::kByCom, start_ups, true}, results));
-  }
-  return S_OK;
-}
-
 HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchResults* results) {
   const bool by_com = launch == Launch::kByCom;
-  std::printf("zelk_bench: %u server starts with %u entries (%s)\n", starts,
-              static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
+  std::fprintf(stderr, "zelk_bench: %u server starts with %u entries (%s)\n", starts,
+               static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
   SizedSamples* start_ups = by_com ? &results->startUp : &results->directStartUp;
   for (unsigned start = 0; start < starts; ++start) {
     ZELK_RETURN_IF_FAILED(RunServerOnce({entries, launch, start_ups, false}, results));
@@ -146,15 +131,22 @@ HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchRes
 
 }  // namespace
 
-HRESULT RunServerBench(BenchResults* results) {
-  ZELK_RETURN_IF_FAILED(MeasureEverySize(results));
+HRESULT RunServerAt(size_t entries, BenchResults* results) {
+  std::fprintf(stderr, "zelk_bench: server with %u entries\n", static_cast<unsigned>(entries));
+  // The run's first start (the empty list, cold caches) is not counted as a
+  // start-up; the largest list's is.
+  SizedSamples* start_ups = entries == kLargestSize ? &results->startUp : nullptr;
+  const HRESULT served = RunServerOnce({entries, Launch::kByCom, start_ups, true}, results);
+  ZELK_RETURN_IF_FAILED(ContinueAfterFailure(served, "server", entries, results));
+  // A server that could not serve this list will not start better with it.
+  if (FAILED(served) || (entries != 0 && entries != kLargestSize)) return S_OK;
+  const unsigned by_com = entries == kLargestSize ? kStartUpRepetitions - 1 : kStartUpRepetitions;
   ZELK_RETURN_IF_FAILED(
-      MeasureStartUps(kLargestSize, Launch::kByCom, kStartUpRepetitions - 1, results));
-  ZELK_RETURN_IF_FAILED(
-      MeasureStartUps(kLargestSize, Launch::kDirectly, kDirectStartUpRepetitions, results));
-  ZELK_RETURN_IF_FAILED(RemoveBenchEntries());
-  ZELK_RETURN_IF_FAILED(MeasureStartUps(0, Launch::kByCom, kStartUpRepetitions, results));
-  return MeasureStartUps(0, Launch::kDirectly, kDirectStartUpRepetitions, results);
+      ContinueAfterFailure(MeasureStartUps(entries, Launch::kByCom, by_com, results),
+                           "start-up by CoCreateInstance", entries, results));
+  return ContinueAfterFailure(
+      MeasureStartUps(entries, Launch::kDirectly, kDirectStartUpRepetitions, results),
+      "start-up launched directly", entries, results);
 }
 
 }  // namespace bench
