@@ -42,7 +42,7 @@ HRESULT RunSteps(BenchResults* results) {
   InProcessBench in_process;
   size_t stored = 0;
   for (const size_t size : kStepSizes) {
-    std::fprintf(stderr, "zelk_bench: writing entries %u to %u\n", static_cast<unsigned>(stored),
+    Progress("writing entries %u to %u", static_cast<unsigned>(stored),
                  static_cast<unsigned>(size));
     ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
     stored = size;
@@ -64,7 +64,7 @@ HRESULT RunBenchmark(BenchResults* results) {
   // Leave no server behind: whoever runs this next may stop the Wine
   // session, and a killed server leaves its class registered.
   const HRESULT exit_status = WaitForServerExit(false);
-  std::fprintf(stderr, "zelk_bench: removing the bench entries\n");
+  Progress("removing the bench entries");
   const HRESULT restore_status = guard.Restore();
   if (FAILED(status)) return status;
   return FAILED(restore_status) ? restore_status : exit_status;
@@ -89,7 +89,7 @@ const char* DescribeFailure(HRESULT status) {
 // Exit codes: 0 everything measured, 2 some figures n/a, 1 the run failed.
 int Main(bool summary_only) {
   if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
-    std::fprintf(stderr, "zelk_bench: no Ctrl+C handler (%lu); the run goes on\n", GetLastError());
+    Progress("no Ctrl+C handler (%lu); the run goes on", GetLastError());
   }
   BenchResults results;
   const HRESULT status = RunBenchmark(&results);
@@ -99,7 +99,7 @@ int Main(bool summary_only) {
     PrintReport(results, stdout);
   }
   if (FAILED(status)) {
-    std::fprintf(stderr, "zelk_bench: %s: 0x%08lX\n", DescribeFailure(status),
+    Progress("%s: 0x%08lX", DescribeFailure(status),
                  static_cast<unsigned long>(status));
     return 1;
   }

@@ -1,3 +1,4 @@
+#include <cstdarg>
 #include <new>
 
 #include "bench/bench_results.h"
@@ -153,11 +154,14 @@ void PrintRatios(const BenchResults& results, FILE* out) {
                   kLargestSize, 0);
 }
 
+// In the order of the sizes, whatever order they were measured in.
 void PrintSizedRows(FILE* out, const char* label, const SizedSamples& samples) {
   char entries[24];
-  for (const SizedSample& sized : samples) {
-    FormatEntries(sized.entries, entries);
-    PrintRawRow(out, label, entries, &sized.sample);
+  for (const size_t size : kStepSizes) {
+    const Sample* sample = FindSample(samples, size);
+    if (sample == nullptr) continue;
+    FormatEntries(size, entries);
+    PrintRawRow(out, label, entries, sample);
   }
 }
 
@@ -215,11 +219,22 @@ HRESULT SampleFor(SizedSamples* samples, size_t entries, Sample** sample) {
   return S_OK;
 }
 
+void Progress(const char* format, ...) {
+  static const ULONGLONG start = GetTickCount64();
+  std::fprintf(stderr, "zelk_bench [%5.0f s]: ",
+               static_cast<double>(GetTickCount64() - start) / 1000.0);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', stderr);
+}
+
 HRESULT ContinueAfterFailure(HRESULT status, const char* what, size_t entries,
                              BenchResults* results) {
   if (SUCCEEDED(status) || status == kStoppedStatus) return status;
-  std::fprintf(stderr, "zelk_bench: %s with %u entries not measured (0x%08lX); going on\n", what,
-               static_cast<unsigned>(entries), static_cast<unsigned long>(status));
+  Progress("%s with %u entries not measured (0x%08lX); going on", what,
+           static_cast<unsigned>(entries), static_cast<unsigned long>(status));
   results->incomplete = true;
   return S_OK;
 }

@@ -56,6 +56,9 @@ struct BenchResults {
 HRESULT SampleFor(SizedSamples* samples, size_t entries, Sample** sample);
 const Sample* FindSample(const SizedSamples& samples, size_t entries);
 
+// A line on stderr about where the run is, with the seconds since its start.
+void Progress(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // After a measurement that failed: notes it in `results`, says so on stderr,
 // and answers S_OK, so that the run goes on and the figure prints as n/a.
 // A stop (Ctrl+C) is passed on.

@@ -147,7 +147,7 @@ HRESULT MeasureProtect(IZelkHelper* helper, size_t entries, BenchResults* result
 }  // namespace
 
 HRESULT InProcessBench::MeasureAt(size_t entries, BenchResults* results) {
-  std::fprintf(stderr, "zelk_bench: in process with %u entries\n",
+  Progress("in process with %u entries",
                static_cast<unsigned>(entries));
   std::unique_ptr<ZelkHelper> helper;
   ZELK_RETURN_IF_FAILED(ContinueAfterFailure(LoadRepeatedly(&module_, entries, &helper, results),

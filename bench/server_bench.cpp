@@ -16,10 +16,12 @@ namespace {
 
 // A round trip costs tens of microseconds or more: batches of 20 ms.
 constexpr BatchPlan kRoundTripPlan = {21, 20000.0, 1u << 16};
-// Every start costs a server exit (about six seconds) first, so the
-// repetitions are few.
-constexpr unsigned kStartUpRepetitions = 2;
-constexpr unsigned kDirectStartUpRepetitions = 2;
+// Every start costs a server exit (about six seconds) first, and with the
+// largest list a load of seconds or more, so the repetitions are few; the
+// largest list's start for its round trips is its one start by COM.
+constexpr unsigned kEmptyStartUps = 2;
+constexpr unsigned kEmptyDirectStartUps = 2;
+constexpr unsigned kLargestDirectStartUps = 1;
 
 enum class Launch {
   kByCom,     // CoCreateInstance starts the server, as for a real client
@@ -50,8 +52,16 @@ class ServerSession {
     if (launch == Launch::kDirectly) {
       ZELK_RETURN_IF_FAILED(LaunchServerAndWaitReady(&process_));
     }
-    ZELK_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
-                                           IID_IZelkHelper, helper_.put_void()));
+    const HRESULT created = CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
+                                             IID_IZelkHelper, helper_.put_void());
+    if (FAILED(created)) {
+      // How long COM waited tells a server too slow to start from one that failed.
+      double waited_us = 0;
+      ZELK_RETURN_IF_FAILED(watch.ElapsedMicroseconds(&waited_us));
+      Progress("CoCreateInstance failed after %.1f s: 0x%08lX", waited_us / 1e6,
+               static_cast<unsigned long>(created));
+      return created;
+    }
     ZELK_RETURN_IF_FAILED(ReadAutoShow(helper_.get()));
     ZELK_RETURN_IF_FAILED(watch.ElapsedMicroseconds(start_up_us));
     return launch == Launch::kDirectly ? ExpectOneServer() : S_OK;
@@ -66,7 +76,7 @@ class ServerSession {
     size_t servers = 0;
     ZELK_RETURN_IF_FAILED(CountServerProcesses(&servers));
     if (servers == 1) return S_OK;
-    std::fprintf(stderr, "zelk_bench: %u servers after a direct start\n",
+    Progress("%u servers after a direct start",
                  static_cast<unsigned>(servers));
     return E_UNEXPECTED;
   }
@@ -120,7 +130,7 @@ HRESULT RunServerOnce(const ServerRun& run, BenchResults* results) {
 
 HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchResults* results) {
   const bool by_com = launch == Launch::kByCom;
-  std::fprintf(stderr, "zelk_bench: %u server starts with %u entries (%s)\n", starts,
+  Progress("%u server starts with %u entries (%s)", starts,
                static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
   SizedSamples* start_ups = by_com ? &results->startUp : &results->directStartUp;
   for (unsigned start = 0; start < starts; ++start) {
@@ -132,21 +142,25 @@ HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchRes
 }  // namespace
 
 HRESULT RunServerAt(size_t entries, BenchResults* results) {
-  std::fprintf(stderr, "zelk_bench: server with %u entries\n", static_cast<unsigned>(entries));
+  Progress("server with %u entries", static_cast<unsigned>(entries));
   // The run's first start (the empty list, cold caches) is not counted as a
   // start-up; the largest list's is.
   SizedSamples* start_ups = entries == kLargestSize ? &results->startUp : nullptr;
   const HRESULT served = RunServerOnce({entries, Launch::kByCom, start_ups, true}, results);
   ZELK_RETURN_IF_FAILED(ContinueAfterFailure(served, "server", entries, results));
   // A server that could not serve this list will not start better with it.
-  if (FAILED(served) || (entries != 0 && entries != kLargestSize)) return S_OK;
-  const unsigned by_com = entries == kLargestSize ? kStartUpRepetitions - 1 : kStartUpRepetitions;
-  ZELK_RETURN_IF_FAILED(
-      ContinueAfterFailure(MeasureStartUps(entries, Launch::kByCom, by_com, results),
-                           "start-up by CoCreateInstance", entries, results));
-  return ContinueAfterFailure(
-      MeasureStartUps(entries, Launch::kDirectly, kDirectStartUpRepetitions, results),
-      "start-up launched directly", entries, results);
+  if (FAILED(served)) return S_OK;
+  if (entries == 0) {
+    ZELK_RETURN_IF_FAILED(
+        ContinueAfterFailure(MeasureStartUps(entries, Launch::kByCom, kEmptyStartUps, results),
+                             "start-up by CoCreateInstance", entries, results));
+  }
+  const unsigned direct = entries == 0              ? kEmptyDirectStartUps
+                          : entries == kLargestSize ? kLargestDirectStartUps
+                                                    : 0;
+  if (direct == 0) return S_OK;
+  return ContinueAfterFailure(MeasureStartUps(entries, Launch::kDirectly, direct, results),
+                              "start-up launched directly", entries, results);
 }
 
 }  // namespace bench
