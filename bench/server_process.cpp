@@ -38,11 +38,11 @@ HRESULT ForEachServerProcess(Visit visit) {
   return GetLastError() == ERROR_NO_MORE_FILES ? S_OK : StatusFromLastError();
 }
 
-// A running server, opened for waiting; an empty handle when none runs.
-HRESULT OpenServerProcess(UniqueHandle* server) {
-  return ForEachServerProcess([server](const PROCESSENTRY32& entry) {
+// A running server, opened with `access`; an empty handle when none runs.
+HRESULT OpenServerProcess(DWORD access, UniqueHandle* server) {
+  return ForEachServerProcess([access, server](const PROCESSENTRY32& entry) {
     if (*server) return S_OK;
-    server->reset(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    server->reset(OpenProcess(access, FALSE, entry.th32ProcessID));
     // Gone between the snapshot and the open: look on.
     if (!*server && GetLastError() != ERROR_INVALID_PARAMETER) return StatusFromLastError();
     return S_OK;
@@ -94,7 +94,7 @@ HRESULT WaitForServerExit(bool interruptible) {
   const ULONGLONG deadline = GetTickCount64() + kServerExitTimeoutMs;
   for (;;) {
     UniqueHandle server;
-    ZELK_RETURN_IF_FAILED(OpenServerProcess(&server));
+    ZELK_RETURN_IF_FAILED(OpenServerProcess(SYNCHRONIZE, &server));
     if (!server) return S_OK;
     if (interruptible && StopRequested()) return kStoppedStatus;
     if (GetTickCount64() >= deadline) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
@@ -102,6 +102,13 @@ HRESULT WaitForServerExit(bool interruptible) {
       return StatusFromLastError();
     }
   }
+}
+
+HRESULT WaitForServerReady() {
+  UniqueHandle server;
+  ZELK_RETURN_IF_FAILED(OpenServerProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, &server));
+  if (!server) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  return WaitUntilReady(server);
 }
 
 HRESULT LaunchServerAndWaitReady(UniqueHandle* process) {
