@@ -44,7 +44,8 @@ trap '"$root/scripts/wine-prefix.sh" stop "$build_dir"' EXIT
 
 # The machine may be shared: its load before and after tells how noisy the run was.
 load_average() { cut -d' ' -f1-3 /proc/loadavg; }
-echo "machine: $(nproc) CPUs, $(lscpu | sed -n 's/^Model name: *//p' | head -n1), $wine_version, $arch build"
+cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n1)
+echo "machine: $(nproc) CPUs, $cpu, $wine_version, $arch build"
 echo "load average before: $(load_average)"
 "$wine_run" "$build_dir/bin/ZelkAdmin.exe" /RegServer
 status=0
