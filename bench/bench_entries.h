@@ -26,9 +26,13 @@ constexpr size_t kMaxBenchEntries = 100000;
 // An http URL on port 80 that matches no entry, so a query walks the whole
 // list. Its host and domain have the entries' lengths and prefix, so every
 // comparison reads a dozen characters instead of stopping at the length.
-constexpr char kUnmatchedUrl[] = "http://www.zelkbench-miss.example/docs/page.html?from=bench";
 constexpr wchar_t kUnmatchedUrlWide[] =
     L"http://www.zelkbench-miss.example/docs/page.html?from=bench";
+
+// A page on a host of its own that the benchmark protects and unprotects
+// again. It starts with kBenchKeyPrefix, so a run that dies between the two
+// leaves a subkey that the next run removes.
+constexpr wchar_t kProtectedUrlWide[] = L"http://www.zelkbench-protect.example/docs/page.html";
 
 struct BenchEntry {
   std::string key;

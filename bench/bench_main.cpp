@@ -1,17 +1,25 @@
 // zelk_bench: what an IsUrlProtected round trip to the registered server
-// costs against an empty call, how the in-process cost grows with the safe
-// list, and what a large list adds to the server's start-up. Prints one table.
+// costs against an empty call, how the in-process costs of IsUrlProtected and
+// of ProtectPage + UnprotectUrl grow with the safe list, how the load compares
+// with the bare registry loop under it, the heap an entry takes, and what a
+// large list adds to the server's start-up. Prints one table and the summary
+// lines, or with --summary only those.
 //
-// It leaves the registry as it found it: the user's safe-list entries are set
-// aside for the run and put back, its own entries and scratch keys removed,
-// also after a failure or Ctrl+C (and, after a killed run, by the next run).
+// The list grows through kStepSizes; each size's entries are written once and
+// measured in process, then through the server. It leaves the registry as it
+// found it: the user's safe-list entries are set aside for the run and put
+// back, its own entries removed, also after a failure or Ctrl+C (and, after a
+// killed run, by the next run).
 //
-// Usage: zelk_bench        (the server must be registered and not running)
+// Usage: zelk_bench [--summary]   (the server must be registered and not running)
 #include <windows.h>
 
 #include <cstdio>
 
+#include <cstring>
+
 #include "bench/bench_clock.h"
+#include "bench/bench_entries.h"
 #include "bench/bench_results.h"
 #include "bench/in_process_bench.h"
 #include "bench/registry_state.h"
@@ -30,27 +38,36 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   return TRUE;
 }
 
-HRESULT RunAgainstServer(BenchResults* results) {
+HRESULT RunSteps(BenchResults* results) {
+  InProcessBench in_process;
+  size_t stored = 0;
+  for (const size_t size : kStepSizes) {
+    Progress("writing entries %u to %u", static_cast<unsigned>(stored),
+                 static_cast<unsigned>(size));
+    ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
+    stored = size;
+    ZELK_RETURN_IF_FAILED(in_process.MeasureAt(size, results));
+    ZELK_RETURN_IF_FAILED(RunServerAt(size, results));
+  }
+  return S_OK;
+}
+
+HRESULT RunBenchmark(BenchResults* results) {
+  ScratchRoot scratch_root;
   // A server that is running now may hold another list in memory.
   ZELK_RETURN_IF_FAILED(WaitForServerExit(true));
   SafeListGuard guard;
   const HRESULT status = [&]() {
     ZELK_RETURN_IF_FAILED(guard.Engage());
-    return RunServerBench(results);
+    return RunSteps(results);
   }();
   // Leave no server behind: whoever runs this next may stop the Wine
   // session, and a killed server leaves its class registered.
   const HRESULT exit_status = WaitForServerExit(false);
+  Progress("removing the bench entries");
   const HRESULT restore_status = guard.Restore();
   if (FAILED(status)) return status;
   return FAILED(restore_status) ? restore_status : exit_status;
-}
-
-HRESULT RunBenchmark(BenchResults* results) {
-  ScratchRoot scratch_root;
-  // In process first: it redirects HKEY_LOCAL_MACHINE, which COM must not see.
-  ZELK_RETURN_IF_FAILED(RunInProcessBench(results));
-  return RunAgainstServer(results);
 }
 
 const char* DescribeFailure(HRESULT status) {
@@ -69,23 +86,35 @@ const char* DescribeFailure(HRESULT status) {
   return "failed";
 }
 
-int Main() {
+// Exit codes: 0 everything measured, 2 some figures n/a, 1 the run failed.
+int Main(bool summary_only) {
   if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
-    std::fprintf(stderr, "zelk_bench: no Ctrl+C handler (%lu); the run goes on\n", GetLastError());
+    Progress("no Ctrl+C handler (%lu); the run goes on", GetLastError());
   }
   BenchResults results;
   const HRESULT status = RunBenchmark(&results);
-  PrintReport(results, stdout);
+  if (summary_only) {
+    PrintSummary(results, stdout);
+  } else {
+    PrintReport(results, stdout);
+  }
   if (FAILED(status)) {
-    std::fprintf(stderr, "zelk_bench: %s: 0x%08lX\n", DescribeFailure(status),
+    Progress("%s: 0x%08lX", DescribeFailure(status),
                  static_cast<unsigned long>(status));
     return 1;
   }
-  return 0;
+  return results.incomplete ? 2 : 0;
 }
 
 }  // namespace
 }  // namespace bench
 }  // namespace zelk
 
-int main() { return zelk::bench::Main(); }
+int main(int argc, char** argv) {
+  const bool summary_only = argc == 2 && std::strcmp(argv[1], "--summary") == 0;
+  if (argc > 1 && !summary_only) {
+    std::fprintf(stderr, "usage: zelk_bench [--summary]\n");
+    return 1;
+  }
+  return zelk::bench::Main(summary_only);
+}

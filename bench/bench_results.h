@@ -1,10 +1,12 @@
-// What one benchmark run measured, and the table it prints.
+// What one benchmark run measured, the table it prints and the summary lines
+// that tools read.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 #include "bench/bench_clock.h"
@@ -12,16 +14,27 @@
 namespace zelk {
 namespace bench {
 
-// The safe-list sizes of the two parts of the run.
-constexpr size_t kRoundTripSizes[] = {0, 100, 1000, 10000};
-constexpr size_t kInProcessSizes[] = {10, 1000, 10000};
-constexpr size_t kLargestSize = 10000;
+// The safe-list sizes the run steps through, the list growing from one to the
+// next. Each size's entries are written once and serve both halves.
+constexpr size_t kSmallestSize = 10;
+constexpr size_t kMiddleSize = 10000;
+constexpr size_t kLargestSize = 100000;
+constexpr size_t kStepSizes[] = {0, kSmallestSize, kMiddleSize, kLargestSize};
 
 struct SizedSample {
   size_t entries;
   Sample sample;
 };
-using SizedSamples = std::vector<SizedSample>;
+// A deque: adding a sample leaves the others where they are.
+using SizedSamples = std::deque<SizedSample>;
+
+// The heap an object holds once it has loaded a list of `entries` entries,
+// and the key text those entries hold (length + 1 each).
+struct ObjectHeap {
+  size_t entries;
+  size_t heapBytes;
+  size_t keyTextBytes;
+};
 
 struct BenchResults {
   // Out of process, through the registered server.
@@ -30,19 +43,34 @@ struct BenchResults {
   SizedSamples startUp;             // CoCreateInstance until the first call returns
   SizedSamples directStartUp;       // own launch, ready, CoCreateInstance, first call
   // In process, on a ZelkHelper object without the transport.
-  Sample decompose;                 // UrlParts::Decompose of that URL
-  SizedSamples inProcessQuery;      // ZelkHelper::IsUrlProtected
+  SizedSamples inProcessQuery;      // IsUrlProtected of that URL
   SizedSamples inProcessLoad;       // ZelkHelper::Load (settings and safe list)
+  SizedSamples protectUnprotect;    // ProtectPage then UnprotectUrl of a new URL
+  SizedSamples registryFloor;       // the bare registry loop over the SafeList key
+  std::vector<ObjectHeap> objectHeap;
+  // Something could not be measured (it prints as n/a); the run went on.
+  bool incomplete = false;
 };
 
-// The sample for `entries`, added if there is none yet. The pointer is valid
-// until the next sample is added to `samples`.
+// The sample for `entries`, added if there is none yet.
 HRESULT SampleFor(SizedSamples* samples, size_t entries, Sample** sample);
 const Sample* FindSample(const SizedSamples& samples, size_t entries);
 
-// Ratios first, then the raw medians with their spread; missing samples
-// (a run cut short) print as "n/a".
+// A line on stderr about where the run is, with the seconds since its start.
+void Progress(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// After a measurement that failed: notes it in `results`, says so on stderr,
+// and answers S_OK, so that the run goes on and the figure prints as n/a.
+// A stop (Ctrl+C) is passed on.
+HRESULT ContinueAfterFailure(HRESULT status, const char* what, size_t entries,
+                             BenchResults* results);
+
+// Ratios first, then the raw medians with their spread, then the summary
+// lines; missing samples print as "n/a".
 void PrintReport(const BenchResults& results, FILE* out);
+
+// Only the summary lines, "name value", one a line, for tools to read.
+void PrintSummary(const BenchResults& results, FILE* out);
 
 }  // namespace bench
 }  // namespace zelk

@@ -15,10 +15,31 @@ HRESULT ReadAutoShow(IZelkHelper* helper) {
   return (value == VARIANT_TRUE || value == VARIANT_FALSE) ? S_OK : E_UNEXPECTED;
 }
 
-HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url) {
+namespace {
+
+HRESULT ExpectProtectionCode(IZelkHelper* helper, BSTR url, long expected) {
   long code = -1;
   ZELK_RETURN_IF_FAILED(helper->IsUrlProtected(url, &code));
-  return code == kNotProtected ? S_OK : E_UNEXPECTED;
+  return code == expected ? S_OK : E_UNEXPECTED;
+}
+
+}  // namespace
+
+HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url) {
+  return ExpectProtectionCode(helper, url, kNotProtected);
+}
+
+HRESULT ProtectThenUnprotect(IZelkHelper* helper, BSTR url) {
+  ZELK_RETURN_IF_FAILED(helper->ProtectPage(url));
+  return helper->UnprotectUrl(url);
+}
+
+HRESULT CheckProtectThenUnprotect(IZelkHelper* helper, BSTR url) {
+  ZELK_RETURN_IF_FAILED(ExpectProtectionCode(helper, url, kNotProtected));
+  ZELK_RETURN_IF_FAILED(helper->ProtectPage(url));
+  ZELK_RETURN_IF_FAILED(ExpectProtectionCode(helper, url, kProtectedByPage));
+  ZELK_RETURN_IF_FAILED(helper->UnprotectUrl(url));
+  return ExpectProtectionCode(helper, url, kNotProtected);
 }
 
 HRESULT CountListed(IZelkHelper* helper, size_t* count) {

@@ -18,6 +18,15 @@ HRESULT ReadAutoShow(IZelkHelper* helper);
 // IsUrlProtected of `url`, which must be answered with "not protected".
 HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url);
 
+// ProtectPage of `url` then UnprotectUrl of it, both S_OK: the list ends as
+// it began when `url` is covered by no entry.
+HRESULT ProtectThenUnprotect(IZelkHelper* helper, BSTR url);
+
+// ProtectThenUnprotect, checking with IsUrlProtected that `url` is a
+// protected page in between and unprotected before and after: done once
+// before the pair is timed, so that it never times calls that did nothing.
+HRESULT CheckProtectThenUnprotect(IZelkHelper* helper, BSTR url);
+
 // The number of entries the object holds (get_SafeList).
 HRESULT CountListed(IZelkHelper* helper, size_t* count);
 

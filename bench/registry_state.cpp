@@ -4,7 +4,6 @@
 #include <new>
 #include <vector>
 
-#include "automation/settings_store.h"
 #include "bench/bench_entries.h"
 #include "platform/registry_key.h"
 #include "platform/status.h"
@@ -13,10 +12,6 @@ namespace zelk {
 namespace bench {
 
 namespace {
-
-constexpr char kScratchSafeListPath[] = "Software\\Zelk\\SafeList";
-// Registration stores the log file's path; nothing here writes a log.
-constexpr char kScratchLogFile[] = "Zelk.log";
 
 HRESULT DeleteTree(HKEY parent, const char* path) {
   const LONG result = RegDeleteTreeA(parent, path);
@@ -107,37 +102,6 @@ ScratchRoot::~ScratchRoot() {
     std::fprintf(stderr, "zelk_bench: HKCU\\%s kept (%ld): something is left in it\n",
                  kScratchRootPath, static_cast<long>(result));
   }
-}
-
-// --- HklmRedirect ----------------------------------------------------------------
-
-HklmRedirect::~HklmRedirect() {
-  if (redirected_) {
-    const LONG result = RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    WarnIfFailed(result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result),
-                 "restoring HKEY_LOCAL_MACHINE");
-  }
-  root_.reset();
-  if (created_) WarnIfFailed(DeleteTree(HKEY_CURRENT_USER, kSandboxPath), "scratch cleanup");
-}
-
-HRESULT HklmRedirect::Begin() {
-  ZELK_RETURN_IF_FAILED(DeleteTree(HKEY_CURRENT_USER, kSandboxPath));
-  created_ = true;
-  ZELK_RETURN_IF_FAILED(CreateScratchTree());
-  const LONG result = RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_.get());
-  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
-  redirected_ = true;
-  return WriteDefaultSettings(kScratchLogFile);
-}
-
-HRESULT HklmRedirect::CreateScratchTree() {
-  const LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kSandboxPath, 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                      root_.put(), nullptr);
-  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
-  RegistryKey list;
-  return list.Create(root_.get(), kScratchSafeListPath, kReadWriteAccess);
 }
 
 // --- SafeListGuard ---------------------------------------------------------------

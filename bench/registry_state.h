@@ -1,22 +1,18 @@
 // The registry state the benchmark changes, and how it is given back.
 //
 // Everything the benchmark keeps for itself lives under
-// HKEY_CURRENT_USER\Software\ZelkBench: the scratch tree that stands in for
-// HKEY_LOCAL_MACHINE during the in-process measurements, and the copy of the
-// user's own safe-list entries while they are set aside.
+// HKEY_CURRENT_USER\Software\ZelkBench: the copy of the user's own
+// safe-list entries while they are set aside.
 #pragma once
 
 #include <windows.h>
 
-#include "platform/unique_resource.h"
 
 namespace zelk {
 namespace bench {
 
 constexpr char kScratchRootPath[] = "Software\\ZelkBench";
 constexpr char kSetAsidePath[] = "Software\\ZelkBench\\SetAsideSafeList";
-// One path for every run: a tree left by a killed run is replaced by the next.
-constexpr char kSandboxPath[] = "Software\\ZelkBench\\Sandbox";
 
 // Removes HKEY_CURRENT_USER\Software\ZelkBench at the end of the run when
 // nothing is left in it. The key is the benchmark's own; only a set-aside
@@ -27,28 +23,6 @@ class ScratchRoot {
   ~ScratchRoot();
   ScratchRoot(const ScratchRoot&) = delete;
   ScratchRoot& operator=(const ScratchRoot&) = delete;
-};
-
-// Redirects this process's HKEY_LOCAL_MACHINE to a fresh scratch key that
-// holds the settings as registration writes them and an empty SafeList key,
-// so that an in-process object loads from it and the machine's key is never
-// touched. Undone, and the scratch tree deleted, on destruction. Nothing in
-// this process may use the real HKEY_LOCAL_MACHINE meanwhile (COM included).
-class HklmRedirect {
- public:
-  HklmRedirect() = default;
-  ~HklmRedirect();
-  HklmRedirect(const HklmRedirect&) = delete;
-  HklmRedirect& operator=(const HklmRedirect&) = delete;
-
-  HRESULT Begin();
-
- private:
-  HRESULT CreateScratchTree();
-
-  UniqueHkey root_;
-  bool created_ = false;
-  bool redirected_ = false;
 };
 
 // Gives the benchmark an empty HKLM\Software\Zelk\SafeList and gives the

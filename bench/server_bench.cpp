@@ -16,10 +16,12 @@ namespace {
 
 // A round trip costs tens of microseconds or more: batches of 20 ms.
 constexpr BatchPlan kRoundTripPlan = {21, 20000.0, 1u << 16};
-// Every start costs a server exit (about six seconds) first, so the
-// repetitions are few.
-constexpr unsigned kStartUpRepetitions = 3;
-constexpr unsigned kDirectStartUpRepetitions = 2;
+// Every start costs a server exit (about six seconds) first, and with the
+// largest list a load of seconds or more, so the repetitions are few; the
+// largest list's start for its round trips is its one start by COM.
+constexpr unsigned kEmptyStartUps = 2;
+constexpr unsigned kEmptyDirectStartUps = 2;
+constexpr unsigned kLargestDirectStartUps = 1;
 
 enum class Launch {
   kByCom,     // CoCreateInstance starts the server, as for a real client
@@ -50,11 +52,29 @@ class ServerSession {
     if (launch == Launch::kDirectly) {
       ZELK_RETURN_IF_FAILED(LaunchServerAndWaitReady(&process_));
     }
-    ZELK_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
-                                           IID_IZelkHelper, helper_.put_void()));
+    const HRESULT created = CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
+                                             IID_IZelkHelper, helper_.put_void());
+    if (FAILED(created)) {
+      // How long COM waited tells a server too slow to start from one that failed.
+      double waited_us = 0;
+      ZELK_RETURN_IF_FAILED(watch.ElapsedMicroseconds(&waited_us));
+      Progress("CoCreateInstance failed after %.1f s: 0x%08lX", waited_us / 1e6,
+               static_cast<unsigned long>(created));
+      return created;
+    }
     ZELK_RETURN_IF_FAILED(ReadAutoShow(helper_.get()));
     ZELK_RETURN_IF_FAILED(watch.ElapsedMicroseconds(start_up_us));
     return launch == Launch::kDirectly ? ExpectOneServer() : S_OK;
+  }
+
+  // After COM gave up on a server that was still loading its list: waits
+  // until that server is ready and connects to it. Left without a client, it
+  // would wait for one for good.
+  HRESULT AttachToLateServer() {
+    ZELK_RETURN_IF_FAILED(WaitForServerReady());
+    ZELK_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelkHelper, nullptr, CLSCTX_LOCAL_SERVER,
+                                           IID_IZelkHelper, helper_.put_void()));
+    return ReadAutoShow(helper_.get());
   }
 
   IZelkHelper* helper() const { return helper_.get(); }
@@ -66,7 +86,7 @@ class ServerSession {
     size_t servers = 0;
     ZELK_RETURN_IF_FAILED(CountServerProcesses(&servers));
     if (servers == 1) return S_OK;
-    std::fprintf(stderr, "zelk_bench: %u servers after a direct start\n",
+    Progress("%u servers after a direct start",
                  static_cast<unsigned>(servers));
     return E_UNEXPECTED;
   }
@@ -104,9 +124,17 @@ HRESULT RunServerOnce(const ServerRun& run, BenchResults* results) {
   {
     ServerSession session;
     double start_up_us = 0;
-    ZELK_RETURN_IF_FAILED(session.Open(run.launch, &start_up_us));
+    const HRESULT opened = session.Open(run.launch, &start_up_us);
+    if (FAILED(opened)) {
+      // A server that COM gave up on may still serve once it has loaded.
+      if (run.launch != Launch::kByCom || opened == kStoppedStatus) return opened;
+      ZELK_RETURN_IF_FAILED(
+          ContinueAfterFailure(opened, "start-up by CoCreateInstance", run.entries, results));
+      ZELK_RETURN_IF_FAILED(session.AttachToLateServer());
+      Progress("connected to the server once it was ready");
+    }
     ZELK_RETURN_IF_FAILED(ExpectListed(session.helper(), run.entries));
-    if (run.startUps != nullptr) {
+    if (run.startUps != nullptr && SUCCEEDED(opened)) {
       Sample* sample = nullptr;
       ZELK_RETURN_IF_FAILED(SampleFor(run.startUps, run.entries, &sample));
       ZELK_RETURN_IF_FAILED(sample->Add(start_up_us));
@@ -118,25 +146,10 @@ HRESULT RunServerOnce(const ServerRun& run, BenchResults* results) {
   return WaitForServerExit(true);
 }
 
-// The round trips at every size, the list growing from one size to the
-// next. The largest size's start counts as a start-up repetition; the very
-// first start of the run (cold caches) does not.
-HRESULT MeasureEverySize(BenchResults* results) {
-  size_t stored = 0;
-  for (const size_t size : kRoundTripSizes) {
-    std::printf("zelk_bench: server with %u entries\n", static_cast<unsigned>(size));
-    ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
-    stored = size;
-    SizedSamples* start_ups = size == kLargestSize ? &results->startUp : nullptr;
-    ZELK_RETURN_IF_FAILED(RunServerOnce({size, Launch::kByCom, start_ups, true}, results));
-  }
-  return S_OK;
-}
-
 HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchResults* results) {
   const bool by_com = launch == Launch::kByCom;
-  std::printf("zelk_bench: %u server starts with %u entries (%s)\n", starts,
-              static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
+  Progress("%u server starts with %u entries (%s)", starts,
+               static_cast<unsigned>(entries), by_com ? "by CoCreateInstance" : "direct");
   SizedSamples* start_ups = by_com ? &results->startUp : &results->directStartUp;
   for (unsigned start = 0; start < starts; ++start) {
     ZELK_RETURN_IF_FAILED(RunServerOnce({entries, launch, start_ups, false}, results));
@@ -146,15 +159,26 @@ HRESULT MeasureStartUps(size_t entries, Launch launch, unsigned starts, BenchRes
 
 }  // namespace
 
-HRESULT RunServerBench(BenchResults* results) {
-  ZELK_RETURN_IF_FAILED(MeasureEverySize(results));
-  ZELK_RETURN_IF_FAILED(
-      MeasureStartUps(kLargestSize, Launch::kByCom, kStartUpRepetitions - 1, results));
-  ZELK_RETURN_IF_FAILED(
-      MeasureStartUps(kLargestSize, Launch::kDirectly, kDirectStartUpRepetitions, results));
-  ZELK_RETURN_IF_FAILED(RemoveBenchEntries());
-  ZELK_RETURN_IF_FAILED(MeasureStartUps(0, Launch::kByCom, kStartUpRepetitions, results));
-  return MeasureStartUps(0, Launch::kDirectly, kDirectStartUpRepetitions, results);
+HRESULT RunServerAt(size_t entries, BenchResults* results) {
+  Progress("server with %u entries", static_cast<unsigned>(entries));
+  // The run's first start (the empty list, cold caches) is not counted as a
+  // start-up; the largest list's is.
+  SizedSamples* start_ups = entries == kLargestSize ? &results->startUp : nullptr;
+  const HRESULT served = RunServerOnce({entries, Launch::kByCom, start_ups, true}, results);
+  ZELK_RETURN_IF_FAILED(ContinueAfterFailure(served, "server", entries, results));
+  // A server that could not serve this list will not start better with it.
+  if (FAILED(served)) return S_OK;
+  if (entries == 0) {
+    ZELK_RETURN_IF_FAILED(
+        ContinueAfterFailure(MeasureStartUps(entries, Launch::kByCom, kEmptyStartUps, results),
+                             "start-up by CoCreateInstance", entries, results));
+  }
+  const unsigned direct = entries == 0              ? kEmptyDirectStartUps
+                          : entries == kLargestSize ? kLargestDirectStartUps
+                                                    : 0;
+  if (direct == 0) return S_OK;
+  return ContinueAfterFailure(MeasureStartUps(entries, Launch::kDirectly, direct, results),
+                              "start-up launched directly", entries, results);
 }
 
 }  // namespace bench

@@ -16,11 +16,12 @@ namespace bench {
 namespace {
 
 constexpr char kServerImageName[] = "ZelkAdmin.exe";
-// Five seconds idle and one second of pause, with room for a loaded machine.
-constexpr DWORD kServerExitTimeoutMs = 30000;
+// Five seconds idle and one second of pause, after a load that may still be
+// under way: a server whose start COM gave up on loads its list to the end
+// first, and 100,000 entries have taken tens of seconds under a busy Wine.
+constexpr DWORD kServerExitTimeoutMs = 180000;
 constexpr DWORD kServerPollMs = 100;
-// Loading a large list under a busy Wine takes seconds, not minutes.
-constexpr DWORD kServerReadyTimeoutMs = 60000;
+constexpr DWORD kServerReadyTimeoutMs = 180000;
 constexpr int kGuidTextCharacters = 39;
 
 // Calls `visit` with the id of every ZelkAdmin.exe process.
@@ -37,11 +38,11 @@ HRESULT ForEachServerProcess(Visit visit) {
   return GetLastError() == ERROR_NO_MORE_FILES ? S_OK : StatusFromLastError();
 }
 
-// A running server, opened for waiting; an empty handle when none runs.
-HRESULT OpenServerProcess(UniqueHandle* server) {
-  return ForEachServerProcess([server](const PROCESSENTRY32& entry) {
+// A running server, opened with `access`; an empty handle when none runs.
+HRESULT OpenServerProcess(DWORD access, UniqueHandle* server) {
+  return ForEachServerProcess([access, server](const PROCESSENTRY32& entry) {
     if (*server) return S_OK;
-    server->reset(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    server->reset(OpenProcess(access, FALSE, entry.th32ProcessID));
     // Gone between the snapshot and the open: look on.
     if (!*server && GetLastError() != ERROR_INVALID_PARAMETER) return StatusFromLastError();
     return S_OK;
@@ -93,7 +94,7 @@ HRESULT WaitForServerExit(bool interruptible) {
   const ULONGLONG deadline = GetTickCount64() + kServerExitTimeoutMs;
   for (;;) {
     UniqueHandle server;
-    ZELK_RETURN_IF_FAILED(OpenServerProcess(&server));
+    ZELK_RETURN_IF_FAILED(OpenServerProcess(SYNCHRONIZE, &server));
     if (!server) return S_OK;
     if (interruptible && StopRequested()) return kStoppedStatus;
     if (GetTickCount64() >= deadline) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
@@ -101,6 +102,13 @@ HRESULT WaitForServerExit(bool interruptible) {
       return StatusFromLastError();
     }
   }
+}
+
+HRESULT WaitForServerReady() {
+  UniqueHandle server;
+  ZELK_RETURN_IF_FAILED(OpenServerProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, &server));
+  if (!server) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  return WaitUntilReady(server);
 }
 
 HRESULT LaunchServerAndWaitReady(UniqueHandle* process) {

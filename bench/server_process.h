@@ -20,6 +20,11 @@ HRESULT CountServerProcesses(size_t* count);
 // HRESULT_FROM_WIN32(ERROR_TIMEOUT) when a server is still there.
 HRESULT WaitForServerExit(bool interruptible);
 
+// Waits until the running server first waits for messages, which it does
+// only once its class object is published. ERROR_NOT_FOUND when no server
+// runs.
+HRESULT WaitForServerReady();
+
 // Starts the registered server as COM would (its LocalServer32 command with
 // " -Embedding") and waits until its main thread first waits for messages,
 // which it does only once its class object is published. Under Wine,
