@@ -4,7 +4,8 @@
 #   scripts/bench.sh             the full table, then the summary lines
 #   scripts/bench.sh --summary   only the summary lines, "name value", on
 #                                stdout (everything else goes to stderr)
-# It measures the 32-bit product; ZELK_BENCH_ARCH=x86_64 measures the 64-bit
+# It measures the 32-bit product (the 64-bit build where no 32-bit program can
+# run); ZELK_BENCH_ARCH=x86_64 measures the 64-bit
 # build instead, for a host that runs no 32-bit programs. The build folder is
 # build/<arch>, or $BUILD_ROOT/<arch>. Exit status: 0, or 2 when some figure
 # could not be measured (it shows as n/a), or 1.
@@ -13,7 +14,7 @@
 # length of the run, so do not run it beside the end-to-end tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-arch=${ZELK_BENCH_ARCH:-i686}
+arch=${ZELK_BENCH_ARCH:-$("$root/scripts/runnable-archs.sh" | cut -d" " -f1)}
 build_dir=${BUILD_ROOT:-$root/build}/$arch
 wine_run=$build_dir/wine-run.sh
 
