@@ -1,4 +1,5 @@
-// Every member of the server, called by name from JScript (late bound).
+// The server's members called by name from JScript (late bound); the log:
+// late_bound.vbs.
 // JScript keeps a member's failure status in the exception's number.
 var E_INVALIDARG = -2147024809;
 var failures = 0;
