@@ -41,11 +41,18 @@ TEST_F(FaultsTest, UnregisteredTypeLibraryFailsCallsByNameOnly) {
                                     lib->syskind));
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"TotalPopups")};
   DISPID id = 0;
-  const HRESULT by_name = helper_->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+  ComPtr<ITypeInfo> type_info;
+  ScopedVariant result;
+  DISPPARAMS none = {};
+  const HRESULT by_name[] = {
+      helper_->GetIDsOfNames(IID_NULL, names, 1, 0, &id),
+      helper_->GetTypeInfo(0, 0, type_info.put()),
+      helper_->Invoke(13, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.Receive(), nullptr,
+                      nullptr)};  // TotalPopups
   long total = 0;
   EXPECT_EQ(S_OK, helper_->get_TotalPopups(&total)) << "the interface needs no type library";
   ASSERT_EQ(S_OK, RegisterTypeLib(library.get(), &path[0], &folder[0]));
-  EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, by_name);
+  for (HRESULT status : by_name) EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, status);
   EXPECT_EQ(S_OK, helper_->GetIDsOfNames(IID_NULL, names, 1, 0, &id)) << "the failure was kept";
   library->ReleaseTLibAttr(lib);
 }
