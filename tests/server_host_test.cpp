@@ -92,6 +92,7 @@ TEST_F(ClassFactoryTest, FailedLoadIsWhatEveryCreationReturns) {
 
 // Runs a ServerModule with a short idle period on its own thread (the module's
 // apartment is the thread that builds it), holding one lock as a first client.
+// Once the thread has ended the module is gone: a test stops touching it then.
 class ServerThread {
  public:
   static constexpr DWORD kIdleMs = 400;
@@ -133,11 +134,11 @@ TEST(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlockUnlessLockedAgain) {
   sandbox.CreateSettingsKey();
   ServerThread server;
   ASSERT_NE(nullptr, server.module());
-  EXPECT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
+  ASSERT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
   server.module()->Unlock();
   Sleep(ServerThread::kIdleMs / 4);
   server.module()->Lock();  // as LockServer(TRUE) does, during the idle period
-  EXPECT_FALSE(server.Finished(4 * ServerThread::kIdleMs)) << "quit while a lock was held";
+  ASSERT_FALSE(server.Finished(4 * ServerThread::kIdleMs)) << "quit while a lock was held";
   const DWORD released = GetTickCount();
   server.module()->Unlock();
   ASSERT_TRUE(server.Finished(10000));
