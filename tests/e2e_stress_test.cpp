@@ -120,23 +120,19 @@ TEST(StressTest, EightClientsOfTenThousandCallsLoseNothing) {
   const DWORD server_id = ServerProcessId();
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  HANDLE clients[kClients];
+  UniqueHandle clients[kClients];
+  HANDLE waits[kClients];
   for (int client = 0; client < kClients; ++client) {
-    std::string line = std::string("\"") + self + "\" --stress-client=" + std::to_string(client);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
-    CloseHandle(process.hThread);
-    clients[client] = process.hProcess;
+    const std::string client_line = "\" --stress-client=" + std::to_string(client);
+    clients[client] = StartProcess("\"" + std::string(self) + client_line);
+    ASSERT_TRUE(clients[client]);
+    waits[client] = clients[client].get();
   }
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kClients, clients, TRUE, 240000));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kClients, waits, TRUE, 240000));
   Outcome expected;
   for (int client = 0; client < kClients; ++client) {
     DWORD problems = 1;
-    GetExitCodeProcess(clients[client], &problems);
-    CloseHandle(clients[client]);
+    GetExitCodeProcess(clients[client].get(), &problems);
     EXPECT_EQ(0u, problems) << "client " << client << ": failed calls or wrong answers";
     Play(client, nullptr, &expected);
   }

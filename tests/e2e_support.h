@@ -26,9 +26,8 @@ inline std::string TestFolder() {
 
 inline std::string ServerPath() { return TestFolder() + "ZelkAdmin.exe"; }
 
-// Runs a command line to its end; returns its exit code (0xdeadbeef on failure
-// to start or a time-out).
-inline DWORD RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000) {
+// Starts a command line; the process, invalid (and a failure) when it cannot start.
+inline UniqueHandle StartProcess(const std::string& command_line) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
@@ -36,17 +35,23 @@ inline DWORD RunAndWait(const std::string& command_line, DWORD timeout_ms = 6000
   if (!CreateProcessA(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process)) {
     ADD_FAILURE() << "cannot start " << command_line << ": " << GetLastError();
-    return 0xdeadbeef;
+    return UniqueHandle();
   }
-  UniqueHandle process_handle(process.hProcess);
-  UniqueHandle thread_handle(process.hThread);
-  if (WaitForSingleObject(process_handle.get(), timeout_ms) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << command_line << " did not end";
-    TerminateProcess(process_handle.get(), 1);
-    return 0xdeadbeef;
-  }
+  CloseHandle(process.hThread);
+  return UniqueHandle(process.hProcess);
+}
+
+// Runs a command line to its end; returns its exit code (0xdeadbeef on failure
+// to start or a time-out).
+inline DWORD RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000) {
+  UniqueHandle process = StartProcess(command_line);
   DWORD exit_code = 0xdeadbeef;
-  GetExitCodeProcess(process_handle.get(), &exit_code);
+  if (process && WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << command_line << " did not end";
+    TerminateProcess(process.get(), 1);
+  } else if (process) {
+    GetExitCodeProcess(process.get(), &exit_code);
+  }
   return exit_code;
 }
 
@@ -105,13 +110,9 @@ inline bool ReadSetting(const char* name, DWORD* type, std::string* data) {
 }
 
 inline DWORD ReadSettingDword(const char* name) {
-  DWORD type = 0;
-  std::string data;
-  DWORD value = 0xdeadbeef;
-  if (ReadSetting(name, &type, &data) && type == REG_DWORD && data.size() == 4) {
-    memcpy(&value, data.data(), 4);
-  }
-  return value;
+  DWORD value = 0, size = sizeof(value);
+  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, RRF_RT_REG_DWORD, nullptr, &value,
+                      &size) == ERROR_SUCCESS ? value : 0xdeadbeef;
 }
 
 inline void WriteSettingDwordForTest(const char* name, DWORD value) {

@@ -1,5 +1,8 @@
-#include "poplog/pop_log.h"
-
+// The pop-up log: its rows as pure text (any code page's lead-byte rule), and
+// the log file and count against the (redirected) registry. Every byte's escape
+// is pinned, and the shown text and link target are both escaped, so a hostile
+// URL can add no markup or line end (across the server: e2e_hostile_input_test).
+// Which URLs become links: the appends below make every kind of row.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +11,8 @@
 #include <string>
 
 #include "platform/unique_resource.h"
+#include "poplog/log_row.h"
+#include "poplog/pop_log.h"
 #include "tests/registry_sandbox.h"
 
 namespace zelk {
@@ -15,20 +20,67 @@ namespace {
 
 constexpr const char kKey[] = "Software\\Zelk";
 
-// Rows as stored: text mode turns each LF into CR LF.
-std::string Link(const std::string& url) {
-  return "<TD><font size=2><A href='" + url + "' target=_blank>" + url + "</A></font></TD>";
+// Fixed lead-byte rules, so the cut is tested the same whatever the machine's code page.
+bool NoLeadBytes(unsigned char) { return false; }
+bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+std::string Link(const std::string& target, const std::string& shown) {
+  return "<TD><font size=2><A href='" + target + "' target=_blank>" + shown + "</A></font></TD>";
 }
+std::string Link(const std::string& url) { return Link(url, url); }
 const std::string kPop = "ftp://pop.example/ad", kSrc = "http://src.example/page";
 const std::string kNoLink = "<TD><font size=2>?{/font></TD>";
-const std::string kTime = "<TD><font size=2>2004-03-07 09:05</font></TD></TR>\r\n";
-const std::string kTwoLinkRow = "<TR>" + Link(kPop) + Link(kSrc) + kTime;
-const std::string kSourceOnlyRow = "<TR>" + kNoLink + Link(kSrc) + kTime;
-const std::string kNoLinkRow = "<TR>" + kNoLink + kNoLink + kTime;
+const std::string kTime = "<TD><font size=2>2004-03-07 09:05</font></TD></TR>\n";
+// Rows as stored: text mode turns each LF into CR LF.
+const std::string kStoredTime = "<TD><font size=2>2004-03-07 09:05</font></TD></TR>\r\n";
+const std::string kTwoLinkRow = "<TR>" + Link(kPop) + Link(kSrc) + kStoredTime;
+const std::string kSourceOnlyRow = "<TR>" + kNoLink + Link(kSrc) + kStoredTime;
+const std::string kNoLinkRow = "<TR>" + kNoLink + kNoLink + kStoredTime;
 const std::string kLimit = "<TR><TD colspan=3 align=center><font size=2>Log count limit reached. "
                            "Please clear the log.</font></TD></TR>";
 const std::string kEmptyLog =
     "<TR><TD colspan=3 align=center><font size=2>No logs avaliable.</font></TD></TR>";
+
+std::string Row(const std::string* pop, bool pop_ok, const std::string* src, bool src_ok,
+                LeadBytePredicate lead = NoLeadBytes) {
+  std::string row = "untouched";
+  EXPECT_EQ(S_OK, FormatEntryRow({pop, pop_ok}, {src, src_ok}, {2004, 3, 7, 9, 5}, lead, &row));
+  return row;
+}
+
+// The shown text is cut by the row's lead-byte rule before escaping; the target stays whole.
+TEST(LogRowTest, ShownTextIsCutAfter34BytesOnACharacterBoundary) {
+  const std::string a29(29, 'a'), a30(30, 'a'), kana = "\x82\xA0", tail = kana + "tail";
+  std::string pairs;  // lead-range trail bytes: only stepping from the start finds the characters
+  for (int i = 0; i < 20; ++i) pairs += "\x82\x82";
+  const struct { std::string url; LeadBytePredicate lead; std::string shown; } cases[] = {
+      {a30 + "&yyy", NoLeadBytes, a30 + "&amp;yyy"},  // 34 bytes: whole, though longer escaped
+      {a30 + "&yyyy", NoLeadBytes, a30 + "&amp;..."},  // 35 bytes: 31 kept
+      {a29 + tail, Cp932Lead, a29 + kana + "..."}, {a30 + tail, Cp932Lead, a30 + "..."},
+      {a30 + tail, NoLeadBytes, a30 + "\x82..."}, {pairs, Cp932Lead, pairs.substr(0, 30) + "..."},
+      {"a" + pairs, Cp932Lead, "a" + pairs.substr(0, 30) + "..."},
+      {pairs.substr(0, 34), Cp932Lead, pairs.substr(0, 34)},
+      {std::string(34, 'b') + "\x82", Cp932Lead, std::string(31, 'b') + "..."},
+  };
+  for (const auto& c : cases) {
+    std::string target;
+    ASSERT_EQ(S_OK, EscapeHtml(c.url, &target));
+    EXPECT_EQ("<TR>" + kNoLink + Link(target, c.shown) + kTime,
+              Row(nullptr, false, &c.url, true, c.lead));
+  }
+}
+
+TEST(LogRowTest, EscapesMarkupAndControlBytesOnly) {
+  std::string escaped;
+  ASSERT_EQ(S_OK, EscapeHtml("&<>\"'&amp;\x82<\x80\xFF", &escaped));
+  EXPECT_EQ("&amp;&lt;&gt;&quot;&#39;&amp;amp;\x82&lt;\x80\xFF", escaped);
+  for (int c = 0; c < 256; ++c) {
+    if (std::string("&<>\"'").find(static_cast<char>(c)) != std::string::npos) continue;
+    ASSERT_EQ(S_OK, EscapeHtml(std::string(1, static_cast<char>(c)), &escaped));
+    EXPECT_EQ(c < 0x20 || c == 0x7F ? "&#" + std::to_string(c) + ";"
+                                    : std::string(1, static_cast<char>(c)), escaped);
+  }
+}
 
 class PopLogTest : public ::testing::Test {
  protected:
@@ -84,7 +136,7 @@ TEST_F(PopLogTest, ReadsTextUpToANulAndRowsWithLfLineEndsEachHostileUrlOnOneLine
   std::string stored =
       "<TR>" + kNoLink + "<TD><font size=2><A href='http://evil.example/&#39;&#13;&#10;&lt;/TD&gt;"
       "&#26;&lt;script&gt;' target=_blank>http://evil.example/&#39;&#13;&#10;&lt;/TD&gt;&#26;&lt;"
-      "s...</A></font></TD>" + kTime + kSourceOnlyRow;
+      "s...</A></font></TD>" + kStoredTime + kSourceOnlyRow;
   EXPECT_EQ(stored, Bytes());
   EXPECT_EQ(S_OK, ReadLog(&text));  // text mode: no row is lost to the escaped Ctrl-Z
   stored.erase(std::remove(stored.begin(), stored.end(), '\r'), stored.end());
@@ -136,15 +188,19 @@ TEST_F(PopLogTest, LogOf259CharactersInAMissingFolderReadsAsTheEmptyLogRowAndCle
   EXPECT_EQ(0u, Count());
 }
 
-// A file held open by another program fails an append and a clear, keeping rows and count.
-TEST_F(PopLogTest, ClearDeletesTheFileAndResetsTheCountUnlessTheFileIsHeldOpen) {
+// A file held open by another program fails an append and a clear, a read-only file a
+// clear, keeping rows and count.
+TEST_F(PopLogTest, ClearDeletesTheFileAndResetsTheCountUnlessTheFileIsHeldOpenOrReadOnly) {
   ASSERT_EQ(S_OK, Append(&kPop, kSrc));
   UniqueFileHandle held(CreateFileA(log_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, 0));
   ASSERT_TRUE(held);
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), Append(&kPop, kSrc));
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), ClearLog());
-  EXPECT_EQ(1u, Count());
   held.reset();
+  ASSERT_TRUE(SetFileAttributesA(log_.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), ClearLog());
+  SetFileAttributesA(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(1u, Count());
   EXPECT_EQ(kTwoLinkRow, Bytes());
   EXPECT_EQ(S_OK, ClearLog());
   EXPECT_EQ("(no file)", Bytes());

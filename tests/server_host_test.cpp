@@ -1,10 +1,12 @@
-// The class object and the idle shutdown, in process. Across processes the
-// class object's proxy answers LockServer itself, so LockServer and the idle
-// monitor's timing rules are pinned here, with a short idle period.
+// The server host in process: the registration switches, the class object and
+// the idle shutdown. Across processes the class object's proxy answers
+// LockServer itself, so LockServer and the idle monitor's timing rules are
+// pinned here, with a short idle period.
 #include <windows.h>
 
 #include "gtest/gtest.h"
 #include "server/class_factory.h"
+#include "server/command_line.h"
 #include "server/server_module.h"
 #include "tests/registry_sandbox.h"
 #include "tests/test_module.h"
@@ -12,23 +14,53 @@
 namespace zelk {
 namespace {
 
-using testing::RegistrySandbox;
-using testing::TestModule;
+constexpr CommandLineAction kRun = CommandLineAction::kRunServer;
+constexpr CommandLineAction kReg = CommandLineAction::kRegister;
+constexpr CommandLineAction kUnreg = CommandLineAction::kUnregister;
+
+// The whole command line, program path included, as the process entry reads it.
+TEST(CommandLineTest, LeftmostExactSwitchDecides) {
+  const struct { const char* command_line; CommandLineAction expected; } cases[] = {
+      {"ZelkAdmin.exe /RegServer", kReg},       {"ZelkAdmin.exe -regserver", kReg},
+      {"ZelkAdmin.exe /REGSERVER", kReg},       {"ZelkAdmin.exe /UnregServer", kUnreg},
+      {"ZelkAdmin.exe -UNREGSERVER", kUnreg},   {"ZelkAdmin.exe /RegServer\tmore", kReg},
+      {"ZelkAdmin.exe /RegServer more", kReg},  {"ZelkAdmin.exe /RegServerX", kRun},
+      {"ZelkAdmin.exe /Reg", kRun},             {"ZelkAdmin.exe /RegServe", kRun},
+      {"ZelkAdmin.exe \"/RegServer\"", kRun},   {"ZelkAdmin.exe", kRun},
+      {"", kRun},                               {"ZelkAdmin.exe -Embedding", kRun},
+      {"C:\\a-b\\c/d\\ZelkAdmin.exe", kRun},    {"ZelkAdmin.exe /", kRun},
+      {"C:\\x-RegServer\\ZelkAdmin.exe", kRun},   // the path's own '-' is followed by '\'
+      {"C:\\x -RegServer\\ZelkAdmin.exe", kRun},  // a backslash is not a terminator
+      {"C:\\a-b\\ZelkAdmin.exe /RegServer", kReg},
+      {"ZelkAdmin.exe /UnregServer /RegServer", kUnreg},
+      {"ZelkAdmin.exe /RegServer /UnregServer", kReg},
+      {"ZelkAdmin.exe //RegServer", kReg},  // the first '/' starts an empty candidate
+      {"ZelkAdmin.exe /-RegServer", kReg},
+      {"ZelkAdmin.exe /Embedding /RegServerX -unregserver", kUnreg},
+  };
+  for (const auto& test : cases) {
+    EXPECT_EQ(test.expected, ScanCommandLine(test.command_line)) << "[" << test.command_line << "]";
+  }
+}
 
 class ClassFactoryTest : public ::testing::Test {
  protected:
   void SetUp() override { sandbox_.CreateSettingsKey(); }
-  RegistrySandbox sandbox_;
-  TestModule module_;
+  ComPtr<IClassFactory> MakeFactory() {
+    SingletonClassFactory* raw = nullptr;
+    EXPECT_EQ(S_OK, SingletonClassFactory::Create(&module_, &raw));
+    ComPtr<IClassFactory> factory;
+    factory.attach(raw);
+    return factory;
+  }
+  testing::RegistrySandbox sandbox_;
+  testing::TestModule module_;
 };
 
 TEST_F(ClassFactoryTest, HandsOutOneObjectAndRefusesAggregation) {
-  SingletonClassFactory* raw = nullptr;
-  ASSERT_EQ(S_OK, SingletonClassFactory::Create(&module_, &raw));
-  ComPtr<IClassFactory> factory;
-  factory.attach(raw);
+  ComPtr<IClassFactory> factory = MakeFactory();
+  ASSERT_TRUE(factory);
   EXPECT_EQ(0, module_.locks());  // the class object alone keeps nothing alive
-
   ComPtr<IUnknown> first, second;
   ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, first.put_void()));
   ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, second.put_void()));
@@ -39,7 +71,6 @@ TEST_F(ClassFactoryTest, HandsOutOneObjectAndRefusesAggregation) {
   EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(first.get(), IID_IUnknown, &aggregated));
   EXPECT_EQ(nullptr, aggregated);
   EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
-
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
   EXPECT_EQ(3, module_.locks());
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
@@ -50,10 +81,8 @@ TEST_F(ClassFactoryTest, HandsOutOneObjectAndRefusesAggregation) {
 
 TEST_F(ClassFactoryTest, FailedLoadIsWhatEveryCreationReturns) {
   RegDeleteTreeA(sandbox_.root(), "Software\\Zelk");
-  SingletonClassFactory* raw = nullptr;
-  ASSERT_EQ(S_OK, SingletonClassFactory::Create(&module_, &raw));
-  ComPtr<IClassFactory> factory;
-  factory.attach(raw);
+  ComPtr<IClassFactory> factory = MakeFactory();
+  ASSERT_TRUE(factory);
   void* object = reinterpret_cast<void*>(1);
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
             factory->CreateInstance(nullptr, IID_IUnknown, &object));
@@ -61,8 +90,9 @@ TEST_F(ClassFactoryTest, FailedLoadIsWhatEveryCreationReturns) {
   EXPECT_EQ(0, module_.locks());
 }
 
-// Runs a ServerModule on its own thread (the module's apartment is the thread
-// that builds it) with a short idle period.
+// Runs a ServerModule with a short idle period on its own thread (the module's
+// apartment is the thread that builds it), holding one lock as a first client.
+// Once the thread has ended the module is gone: a test stops touching it then.
 class ServerThread {
  public:
   static constexpr DWORD kIdleMs = 400;
@@ -88,7 +118,6 @@ class ServerThread {
     ServerModule module;
     module.set_timings(kIdleMs, 0);
     server->module_ = &module;
-    // A first client, so that the monitor has a drop to zero to wait for.
     module.Lock();
     SetEvent(server->built_.get());
     server->status_ = module.RunServer();
@@ -100,35 +129,21 @@ class ServerThread {
   volatile HRESULT status_ = E_PENDING;
 };
 
-class IdleShutdownTest : public ::testing::Test {
- protected:
-  void SetUp() override { sandbox_.CreateSettingsKey(); }
-  RegistrySandbox sandbox_;
-};
-
-TEST_F(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlock) {
+TEST(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlockUnlessLockedAgain) {
+  testing::RegistrySandbox sandbox;
+  sandbox.CreateSettingsKey();
   ServerThread server;
   ASSERT_NE(nullptr, server.module());
-  EXPECT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
+  ASSERT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
+  server.module()->Unlock();
+  Sleep(ServerThread::kIdleMs / 4);
+  server.module()->Lock();  // as LockServer(TRUE) does, during the idle period
+  ASSERT_FALSE(server.Finished(4 * ServerThread::kIdleMs)) << "quit while a lock was held";
   const DWORD released = GetTickCount();
   server.module()->Unlock();
   ASSERT_TRUE(server.Finished(10000));
   EXPECT_GE(GetTickCount() - released, ServerThread::kIdleMs - 50);
   EXPECT_EQ(S_OK, server.status());
-}
-
-TEST_F(IdleShutdownTest, ALockTakenDuringTheIdlePeriodKeepsItRunning) {
-  ServerThread server;
-  ASSERT_NE(nullptr, server.module());
-  server.module()->Unlock();
-  Sleep(ServerThread::kIdleMs / 4);
-  server.module()->Lock();  // as LockServer(TRUE) does
-  EXPECT_FALSE(server.Finished(4 * ServerThread::kIdleMs));
-  // Released again: a fresh idle period, then the quit.
-  const DWORD released = GetTickCount();
-  server.module()->Unlock();
-  ASSERT_TRUE(server.Finished(10000));
-  EXPECT_GE(GetTickCount() - released, ServerThread::kIdleMs - 50);
 }
 
 }  // namespace

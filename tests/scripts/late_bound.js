@@ -1,4 +1,5 @@
-// Every member of the server, called by name from JScript (late bound).
+// The server's members called by name from JScript (late bound); the log:
+// late_bound.vbs.
 // JScript keeps a member's failure status in the exception's number.
 var E_INVALIDARG = -2147024809;
 var failures = 0;
@@ -36,14 +37,16 @@ check(helper.TotalPopups === total - 1, "IncrementTotalPopups(-1)");
 helper.IncrementTotalPopups(1);
 
 var savedLocal = helper.ProtectLocal, savedHttps = helper.ProtectHttps;
+// Each setting protects its own kind of page only.
 helper.ProtectLocal = true;
-helper.ProtectHttps = true;
-check(helper.IsUrlProtected("http://intranet/") === 8, "local page");
-check(helper.IsUrlProtected("file:///C:/x.htm") === 8, "local file");
-check(helper.IsUrlProtected("https://js.test/") === 16, "secure page");
-helper.ProtectLocal = false;
 helper.ProtectHttps = false;
-check(helper.IsUrlProtected("https://js.test/") === 0, "secure page with the setting off");
+check(helper.IsUrlProtected("file:///C:/x.htm") === 8, "local file");
+check(helper.IsUrlProtected("https://js.test/") === 0, "secure page with its setting off");
+helper.ProtectLocal = false;
+helper.ProtectHttps = true;
+check(helper.IsUrlProtected("https://js.test/") === 16, "secure page");
+check(helper.IsUrlProtected("http://intranet/") === 0, "local page with its setting off");
+helper.ProtectHttps = false;
 helper.ProtectSite("js.test/x");
 check(helper.IsUrlProtected("http://js.test/anything") === 2, "site entry (http:// added)");
 var list = new VBArray(helper.SafeList).toArray();

@@ -1,4 +1,5 @@
-' Every member of the server, called by name from VBScript (late bound).
+' The server's members called by name from VBScript (late bound); the flags and
+' IncrementTotalPopups: late_bound.js.
 Option Explicit
 Dim helper, failures
 failures = 0
@@ -10,26 +11,7 @@ Sub Check(condition, what)
   End If
 End Sub
 
-Sub CheckFlag(name, value, readBack)
-  Check readBack = value, name & " put " & value
-End Sub
-
 Set helper = CreateObject("Zelk.Helper")
-
-' Each flag: a put of 5 reads back as exactly True (-1), a put of False as False.
-Dim saved
-saved = helper.AutoShow : helper.AutoShow = 5 : CheckFlag "AutoShow", -1, CInt(helper.AutoShow)
-helper.AutoShow = False : CheckFlag "AutoShow", 0, CInt(helper.AutoShow) : helper.AutoShow = saved
-saved = helper.PlaySound : helper.PlaySound = 5 : CheckFlag "PlaySound", -1, CInt(helper.PlaySound)
-helper.PlaySound = False : CheckFlag "PlaySound", 0, CInt(helper.PlaySound) : helper.PlaySound = saved
-saved = helper.ProtectLocal : helper.ProtectLocal = 5 : CheckFlag "ProtectLocal", -1, CInt(helper.ProtectLocal)
-helper.ProtectLocal = False : CheckFlag "ProtectLocal", 0, CInt(helper.ProtectLocal) : helper.ProtectLocal = saved
-saved = helper.ProtectHttps : helper.ProtectHttps = 5 : CheckFlag "ProtectHttps", -1, CInt(helper.ProtectHttps)
-helper.ProtectHttps = False : CheckFlag "ProtectHttps", 0, CInt(helper.ProtectHttps) : helper.ProtectHttps = saved
-saved = helper.LogPopup : helper.LogPopup = 5 : CheckFlag "LogPopup", -1, CInt(helper.LogPopup)
-helper.LogPopup = False : CheckFlag "LogPopup", 0, CInt(helper.LogPopup) : helper.LogPopup = saved
-saved = helper.CheckSoftPopup : helper.CheckSoftPopup = 5 : CheckFlag "CheckSoftPopup", -1, CInt(helper.CheckSoftPopup)
-helper.CheckSoftPopup = False : CheckFlag "CheckSoftPopup", 0, CInt(helper.CheckSoftPopup) : helper.CheckSoftPopup = saved
 
 ' Names are matched in any letter case.
 Check helper.autoshow = helper.AutoShow, "lower-case property name"
@@ -39,13 +21,6 @@ sound = helper.SoundFile
 helper.SoundFile = "C:\sounds\blocked.wav"
 Check helper.SoundFile = "C:\sounds\blocked.wav", "SoundFile round trip"
 helper.SoundFile = sound
-
-Dim total
-total = helper.TotalPopups
-helper.IncrementTotalPopups 3
-Check helper.TotalPopups = total + 3, "IncrementTotalPopups"
-helper.IncrementTotalPopups -3
-Check helper.TotalPopups = total, "IncrementTotalPopups negative"
 
 helper.ProtectPage "http://vbs.test/page"
 Check helper.IsUrlProtected("http://VBS.TEST/page/?q=1") = 1, "page entry protects"
