@@ -208,8 +208,11 @@ HRESULT SafeList::Protect(const std::string& narrow_url, EntryType type) {
     ZELK_RETURN_IF_FAILED(SameSubkeyCandidates(added, name, &same_subkey));
     candidates.insert(candidates.end(), same_subkey.begin(), same_subkey.end());
     SortUnique(&candidates);
-    // Room for the new entry now, so that appending it cannot fail later.
-    entries_.reserve(entries_.size() + 1);
+    // Room for the new entry now, so that appending it cannot fail later;
+    // grown by half, so that a long run of additions moves the list rarely.
+    if (entries_.size() == entries_.capacity()) {
+      entries_.reserve(entries_.size() + entries_.size() / 2 + 16);
+    }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
