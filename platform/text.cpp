@@ -152,6 +152,52 @@ HRESULT WideFromNarrow(const char* narrow, size_t length, std::wstring* wide) {
   return S_OK;
 }
 
+HRESULT Utf8FromWide(const std::wstring& wide, std::string* utf8) {
+  if (wide.empty()) {
+    utf8->clear();
+    return S_OK;
+  }
+  if (wide.size() > static_cast<size_t>(INT_MAX)) return E_OUTOFMEMORY;
+  const int length = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return StatusFromLastError();
+  try {
+    std::string converted(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, &converted[0], size, nullptr,
+                            nullptr) != size) {
+      return StatusFromLastError();
+    }
+    utf8->swap(converted);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT WideFromUtf8(const std::string& utf8, std::wstring* wide) {
+  if (utf8.empty()) {
+    wide->clear();
+    return S_OK;
+  }
+  if (utf8.size() > static_cast<size_t>(INT_MAX)) return E_OUTOFMEMORY;
+  const int length = static_cast<int>(utf8.size());
+  const int size =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (size <= 0) return StatusFromLastError();
+  try {
+    std::wstring converted(static_cast<size_t>(size), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &converted[0],
+                            size) != size) {
+      return StatusFromLastError();
+    }
+    wide->swap(converted);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
 HRESULT BstrFromWide(const std::wstring& wide, UniqueBstr* bstr) {
   BSTR copy = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   if (copy == nullptr) return E_OUTOFMEMORY;

@@ -54,6 +54,15 @@ HRESULT WideFromNarrow(const char* narrow, size_t length, std::wstring* wide);
 // *bstr is untouched on failure.
 HRESULT BstrFromNarrow(const std::string& narrow, UniqueBstr* bstr);
 
+// UTF-8, for files that move between machines of different code pages.
+// Converts wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
+// S_OK, E_OUTOFMEMORY or the conversion's failure; *utf8 untouched on failure.
+HRESULT Utf8FromWide(const std::wstring& wide, std::string* utf8);
+
+// Converts UTF-8 to wide text. Bytes that are not UTF-8 fail with
+// HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION); *wide untouched on failure.
+HRESULT WideFromUtf8(const std::string& utf8, std::wstring* wide);
+
 // A newly allocated BSTR copy of wide text. S_OK or E_OUTOFMEMORY.
 HRESULT BstrFromWide(const std::wstring& wide, UniqueBstr* bstr);
 

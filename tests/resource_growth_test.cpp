@@ -3,50 +3,14 @@
 #include <windows.h>
 #include <objsafe.h>
 
-#include <algorithm>
-#include <vector>
-
 #include "automation/zelk_helper.h"
 #include "gtest/gtest.h"
+#include "tests/hardening_resources.h"
 #include "tests/registry_sandbox.h"
 #include "tests/test_module.h"
 
 using namespace zelk;
 using namespace zelk::testing;
-
-// What the process holds, measured from inside it: Wine answers GetProcessHandleCount with 0
-// and GetProcessMemoryInfo with figures that do not move, so handle values are probed, and
-// heaps and private pages walked.
-struct ResourceUse {
-  DWORD handles = 0;
-  size_t heap_bytes = 0;       // in blocks allocated from any heap
-  size_t committed_bytes = 0;  // in committed private pages
-};
-
-static ResourceUse MeasureResourceUse() {
-  ResourceUse use;
-  DWORD flags = 0;
-  for (ULONG_PTR value = 4; value <= 0x40000; value += 4) {  // handle values: multiples of 4
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++use.handles;
-  }
-  std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
-  heaps.resize(std::min<size_t>(heaps.size(), GetProcessHeaps(heaps.size(), heaps.data())));
-  for (HANDLE heap : heaps) {
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry)) {
-      use.heap_bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
-    }
-    HeapUnlock(heap);
-  }
-  MEMORY_BASIC_INFORMATION region = {};
-  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);
-       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-    const bool counted = region.State == MEM_COMMIT && region.Type == MEM_PRIVATE;
-    use.committed_bytes += counted ? region.RegionSize : 0;
-  }
-  return use;
-}
 
 static const wchar_t* const kUrls[] = {L"http://growth.test/a", L"https://growth.test:8443/?q",
                                        L"growth.test/no-scheme", L"file:///C:/growth.htm", L""};

@@ -7,16 +7,10 @@
 
 #include <string>
 
+#include "platform/text.h"
+
 namespace zelk {
 namespace ctl {
-
-// Converts wide text to UTF-8; an unpaired surrogate becomes U+FFFD.
-// S_OK, E_OUTOFMEMORY or the conversion's failure; *utf8 untouched on failure.
-HRESULT Utf8FromWide(const std::wstring& wide, std::string* utf8);
-
-// Converts UTF-8 to wide text. Bytes that are not UTF-8 fail with
-// HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION); *wide untouched on failure.
-HRESULT WideFromUtf8(const std::string& utf8, std::wstring* wide);
 
 // Creates or replaces the file at `path` with `text` in UTF-8.
 HRESULT WriteUtf8File(const std::wstring& path, const std::wstring& text);
