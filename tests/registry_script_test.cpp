@@ -138,6 +138,11 @@ TEST_F(RegistryScriptTest, RootNamesAndKeywordsMatchInAnyCase) {
   ASSERT_EQ(S_OK, Unregister(roots));
   EXPECT_EQ("HKCC|HKCR|HKCU|HKDD|HKLM|HKPD|HKU", Tree(""));
   Put({"HKCU\\old\\deeper\\deepest", "HKCU\\doomed\\inner", "HKCU\\CLSID\\existing"});
+  // ForceRemove deletes children by their own names, however long, in any code page.
+  const std::wstring foreign = L"HKCU\\old\\deeper\\\x0e01" + std::wstring(200, L'\xff41');
+  RegistryKey foreign_key;
+  ASSERT_EQ(S_OK, foreign_key.Create(scratch_.get(), foreign.c_str(), KEY_ALL_ACCESS));
+  foreign_key.Close();
   const std::string script = "hKcU { NOREMOVE 'k' = s 'd' { 'child' { 'deep' = s 'x' } "
                              "vAl gone = s 'x' noremove VAL kept = d 7 } NoRemove 'empty' "
                              "val top = s 'y' forceremove 'old' = s 'new' { 'child' } }";
