@@ -1,6 +1,5 @@
-// zelkctl against the registered server: each command with its exit code, bad
-// input and the exported page. The server writes its settings through to the
-// registry, where the test checks them. Each suite puts back the state it found.
+// zelkctl against the registered server: each command with its exit code, bad input and
+// the exported page. The test checks the registry, where the server writes its settings.
 #include <windows.h>
 
 #include <algorithm>
@@ -114,8 +113,9 @@ TEST_F(ZelkctlTest, ExitCodesAndWhatTheySay) {
   EXPECT_EQ(14u, Count(Out({"help"}), "\n  "));  // a line for each command
 }
 
-// Any letter case, each spelling of on and off, an empty operand, both signs.
-TEST_F(ZelkctlTest, SetGetCountAddAndStatus) {
+// Any letter case, each spelling of on and off, an empty operand, both signs,
+// each entry type, and a URL without a scheme taken as http://.
+TEST_F(ZelkctlTest, CommandsSayWhatTheyDid) {
   const long total = static_cast<long>(ReadSettingDword("TotalPopups"));
   const std::pair<std::vector<std::string>, std::string> runs[] = {
       {{"set", "checksoftpopup", "TRUE"}, "CheckSoftPopup  on\n"},
@@ -126,14 +126,24 @@ TEST_F(ZelkctlTest, SetGetCountAddAndStatus) {
       {{"set", "SoundFile", "C:\\pop up.wav"}, "SoundFile  C:\\pop up.wav\n"},
       {{"count", "add", "5"}, "TotalPopups  " + std::to_string(total + 5) + "\n"},
       {{"count", "add", "-2"}, "TotalPopups  " + std::to_string(total + 3) + "\n"},
+      {{"protect", "PAGE", "ctl-a.test/p"}, "protected as a page: ctl-a.test/p\n"},
+      {{"protect", "site", "http://ctl-b.test/"}, "protected as a site: http://ctl-b.test/\n"},
+      {{"protect", "domain", "http://ctl-c.test/"}, "protected as a domain: http://ctl-c.test/\n"},
+      {{"check", "http://ctl-a.test/p?q=1"}, "1 protected by a page entry\n"},
+      {{"check", "http://ctl-b.test/a/b"}, "2 protected by a site entry\n"},
+      {{"check", "http://x.ctl-c.test/x"}, "4 protected by a domain entry\n"},
+      {{"unprotect", "http://ctl-a.test/p"},
+       "no safe-list entry covers http://ctl-a.test/p any more\n"},
+      {{"check", "http://ctl-a.test/p"}, "0 not protected\n"},
   };
   for (const auto& [arguments, says] : runs) EXPECT_EQ(says, Out(arguments));
   EXPECT_EQ(1u, ReadSettingDword("CheckSoftPopup"));
-  EXPECT_EQ(std::to_string(total + 3), Field(Out({"status"}), "TotalPopups"));
+  const std::string status = Out({"status"});
+  EXPECT_EQ(std::to_string(total + 3), Field(status, "TotalPopups")) << status;
+  EXPECT_EQ(std::to_string(Count(Out({"list"}), "\n")), Field(status, "SafeList entries"));
 }
 
-// Letters beyond ASCII that the ANSI code page holds, so that the server's
-// narrow text keeps them.
+// Letters beyond ASCII that the ANSI code page holds: the server's narrow text keeps them.
 std::wstring NonAsciiLetters() {
   std::wstring letters;
   for (wchar_t letter : std::wstring(L"\u00e9\u00fc\u00f1\u65e5\u672c")) {
@@ -219,22 +229,9 @@ class ZelkctlListTest : public ZelkctlTest {
   const std::string file_ = TestFolder() + "zelkctl_list.txt";
 };
 
-TEST_F(ZelkctlListTest, ProtectCheckListAndUnprotect) {
-  Out({"protect", "PAGE", "page.zelkctl-a.test/p"});  // no scheme: http:// is assumed
-  Out({"protect", "site", "http://site.zelkctl-b.test/"});
-  Out({"protect", "domain", "http://www.zelkctl-c.test/"});
-  EXPECT_EQ("1 protected by a page entry\n", Out({"check", "http://page.zelkctl-a.test/p?q=1"}));
-  EXPECT_EQ("2 protected by a site entry\n", Out({"check", "http://site.zelkctl-b.test/a/b"}));
-  EXPECT_EQ("4 protected by a domain entry\n", Out({"check", "http://other.zelkctl-c.test/x"}));
-  EXPECT_EQ("3", Field(Out({"status"}), "SafeList entries"));
-  Out({"unprotect", "http://page.zelkctl-a.test/p"});
-  EXPECT_EQ("0 not protected\n", Out({"check", "http://page.zelkctl-a.test/p"}));
-}
-
-// Pages, sites and domains in turn, each of a domain of its own so that none
-// covers another, every tenth with letters beyond ASCII; the import reads a
-// byte order mark, comments, blanks and CR LF, and the export writes the
-// plain form, to a file and to standard output.
+// Pages, sites and domains in turn, each of a domain of its own so that none covers
+// another, every tenth with letters beyond ASCII; the import reads a byte order mark,
+// comments, blanks and CR LF, and the export writes the plain form, to a file and to -.
 TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
   const std::wstring letters = NonAsciiLetters();
   ASSERT_FALSE(letters.empty());
