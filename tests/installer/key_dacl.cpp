@@ -9,13 +9,11 @@
 #include "platform/settings_layout.h"
 #include "platform/status.h"
 
-namespace {
-
-HRESULT SetSettingsKeyDacl(const char* sddl) {
+int main(int argc, char** argv) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
-    return zelk::StatusFromLastError();
+  if (argc != 2 || !ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[1], SDDL_REVISION_1,
+                                                                         &descriptor, nullptr)) {
+    return E_INVALIDARG;
   }
   zelk::RegistryKey key;
   HRESULT status = key.Open(HKEY_LOCAL_MACHINE, zelk::kSettingsKeyPath, READ_CONTROL | WRITE_DAC);
@@ -25,11 +23,4 @@ HRESULT SetSettingsKeyDacl(const char* sddl) {
   }
   LocalFree(descriptor);
   return status;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) return E_INVALIDARG;
-  return SetSettingsKeyDacl(argv[1]);
 }
