@@ -46,9 +46,6 @@ KeyList Keys(const SafeList& list, bool sorted = false) {
 }
 
 std::string SubkeyPath(const std::string& key) { return kSafeListKeyPath + ("\\" + key); }
-std::wstring WideSubkeyPath(const std::wstring& name) {
-  return L"Software\\Zelk\\SafeList\\" + name;
-}
 
 std::string Narrow(const std::wstring& wide) {
   std::string narrow;
@@ -95,8 +92,9 @@ class SafeListTest : public ::testing::Test {
 
   void CreateSubkey(const std::wstring& name, const DWORD* type) const {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(sandbox_.root(), WideSubkeyPath(name).c_str(), 0,
-                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const std::wstring path = L"Software\\Zelk\\SafeList\\" + name;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(sandbox_.root(), path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     if (type != nullptr) {
       EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, nullptr, 0, REG_DWORD,
                                               reinterpret_cast<const BYTE*>(type), sizeof(*type)));
@@ -289,8 +287,10 @@ class WalkList {
  public:
   std::vector<WalkEntry> entries;
 
-  void Load(HKEY list_key) {
+  void Load(HKEY root) {
     entries.clear();
+    HKEY list_key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, kSafeListKeyPath, 0, KEY_READ, &list_key));
     std::vector<wchar_t> name(32768);
     for (DWORD i = 0;; ++i) {
       DWORD length = static_cast<DWORD>(name.size());
@@ -310,6 +310,7 @@ class WalkList {
       static_cast<void>(entry.url->DecomposeListed(entry.key.c_str(), IsLeadByte));
       entries.push_back(entry);
     }
+    RegCloseKey(list_key);
   }
 
   HRESULT Ask(const std::string& text, bool local, bool https, long* code) const {
@@ -423,16 +424,7 @@ class UrlGenerator {
                                          "c.test/" + std::string(242, 'p')};
 };
 
-class SafeListWalkTest : public SafeListTest {
- protected:
-  void LoadWalk(WalkList* walk) const {
-    HKEY list_key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(sandbox_.root(), kSafeListKeyPath, 0, KEY_READ, &list_key));
-    walk->Load(list_key);
-    RegCloseKey(list_key);
-  }
-};
+using SafeListWalkTest = SafeListTest;
 
 TEST_F(SafeListWalkTest, IndexedListAnswersAsAPlainWalk) {
   const char* seed_text = std::getenv("ZELK_SAFE_LIST_SEED");
@@ -454,7 +446,7 @@ TEST_F(SafeListWalkTest, IndexedListAnswersAsAPlainWalk) {
         }
       }
     }
-    ASSERT_NO_FATAL_FAILURE(LoadWalk(&walk));
+    ASSERT_NO_FATAL_FAILURE(walk.Load(sandbox_.root()));
     ASSERT_EQ(S_OK, list.Load());
     ASSERT_EQ(walk.Keys(), Keys(list)) << "load";
     const int operations = generate.Chance(10) ? 300 : 20;
@@ -477,7 +469,7 @@ TEST_F(SafeListWalkTest, IndexedListAnswersAsAPlainWalk) {
       ASSERT_EQ(walk.Keys(), Keys(list));
     }
     WalkList stored;
-    ASSERT_NO_FATAL_FAILURE(LoadWalk(&stored));
+    ASSERT_NO_FATAL_FAILURE(stored.Load(sandbox_.root()));
     ASSERT_EQ(walk.Stored(), stored.Stored()) << "memory and registry disagree";
   }
 }
