@@ -20,11 +20,9 @@ namespace {
 constexpr char kSettings[] = "Software\\Zelk";
 const HRESULT kNoKey = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
-const struct Flag {
-  const char* name;
-  HRESULT (STDMETHODCALLTYPE ZelkHelper::*put)(VARIANT_BOOL);
-  HRESULT (STDMETHODCALLTYPE ZelkHelper::*get)(VARIANT_BOOL*);
-} kFlags[] = {
+using FlagPut = HRESULT (STDMETHODCALLTYPE ZelkHelper::*)(VARIANT_BOOL);
+using FlagGet = HRESULT (STDMETHODCALLTYPE ZelkHelper::*)(VARIANT_BOOL*);
+const struct Flag { const char* name; FlagPut put; FlagGet get; } kFlags[] = {
     {"AutoShow", &ZelkHelper::put_AutoShow, &ZelkHelper::get_AutoShow},
     {"PlaySound", &ZelkHelper::put_PlaySound, &ZelkHelper::get_PlaySound},
     {"ProtectLocal", &ZelkHelper::put_ProtectLocal, &ZelkHelper::get_ProtectLocal},
@@ -48,21 +46,16 @@ class AutomationTest : public ::testing::Test {
     helper_ = std::make_unique<ZelkHelper>(&module_);
     return helper_->Load();
   }
-  VARIANT_BOOL Get(HRESULT (STDMETHODCALLTYPE ZelkHelper::*getter)(VARIANT_BOOL*)) {
-    VARIANT_BOOL value = 0x5555;
-    EXPECT_EQ(S_OK, (helper_.get()->*getter)(&value));
+  // What a member gives back through its last parameter; the call must succeed.
+  template <typename T, typename... Params, typename... Args>
+  T Out(HRESULT (STDMETHODCALLTYPE ZelkHelper::*member)(Params...), Args... args) {
+    T value = 0x5555;
+    EXPECT_EQ(S_OK, (helper_.get()->*member)(args..., &value));
     return value;
   }
-  long Total() {
-    long total = 0x5555;
-    EXPECT_EQ(S_OK, helper_->get_TotalPopups(&total));
-    return total;
-  }
-  long Option(long window) {
-    long option = 0x5555;
-    EXPECT_EQ(S_OK, helper_->GetStartupOption(window, &option));
-    return option;
-  }
+  VARIANT_BOOL Get(FlagGet getter) { return Out<VARIANT_BOOL>(getter); }
+  long Total() { return Out<long>(&ZelkHelper::get_TotalPopups); }
+  long Option(long window) { return Out<long>(&ZelkHelper::GetStartupOption, window); }
 
   testing::RegistrySandbox sandbox_;
   testing::TestModule module_;
@@ -138,11 +131,9 @@ TEST_F(AutomationTest, SoundFileRoundTripsAndRefusesWhatCannotBeReadBack) {
   ASSERT_TRUE(sandbox_.Read(kSettings, "SoundFile", &type, &stored));
   EXPECT_EQ(std::string(259, 'a') + '\0', stored);
 
-  // A fresh object (a restart) reads back exactly what the put kept.
-  ZelkHelper reloaded(&module_);
-  ASSERT_EQ(S_OK, reloaded.Load());
+  ASSERT_EQ(S_OK, Build());  // a fresh object (a restart) reads back exactly what the put kept
   UniqueBstr read_back;
-  ASSERT_EQ(S_OK, reloaded.get_SoundFile(read_back.put()));
+  ASSERT_EQ(S_OK, helper_->get_SoundFile(read_back.put()));
   EXPECT_EQ(longest, std::wstring(read_back.get(), SysStringLen(read_back.get())));
 
   EXPECT_EQ(S_OK, helper_->put_SoundFile(nullptr));  // stores a single NUL byte
@@ -166,16 +157,12 @@ TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
 TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
   WriteSettings();
   ASSERT_EQ(S_OK, Build());
-  ComPtr<IUnknown> unknown, dispatch, dual, safety, from_safety;
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IUnknown, unknown.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IDispatch, dispatch.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IZelkHelper, dual.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IObjectSafety, safety.put_void()));
-  ASSERT_EQ(S_OK, safety->QueryInterface(IID_IUnknown, from_safety.put_void()));
-  EXPECT_EQ(unknown.get(), dispatch.get());
-  EXPECT_EQ(unknown.get(), dual.get());
-  EXPECT_NE(unknown.get(), safety.get());
-  EXPECT_EQ(unknown.get(), from_safety.get());
+  // Every interface but IObjectSafety is the object itself; IObjectSafety leads back to it.
+  const IID* const iid[] = {&IID_IUnknown, &IID_IDispatch, &IID_IZelkHelper, &IID_IObjectSafety};
+  ComPtr<IUnknown> refs[5];
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(S_OK, helper_->QueryInterface(*iid[i], refs[i].put_void()));
+  ASSERT_EQ(S_OK, refs[3]->QueryInterface(IID_IUnknown, refs[4].put_void()));
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(i != 3, refs[i].get() == refs[0].get()) << i;
   EXPECT_EQ(5, module_.locks());
   UINT count = 0;
   EXPECT_EQ(S_OK, helper_->GetTypeInfoCount(&count));
@@ -184,7 +171,7 @@ TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
   void* missing = reinterpret_cast<void*>(1);
   EXPECT_EQ(E_NOINTERFACE, helper_->QueryInterface(IID_ISupportErrorInfo, &missing));
   EXPECT_EQ(nullptr, missing);
-  for (ComPtr<IUnknown>* held : {&unknown, &dispatch, &dual, &safety, &from_safety}) held->reset();
+  for (ComPtr<IUnknown>& reference : refs) reference.reset();
   EXPECT_EQ(0, module_.locks());
 }
 
