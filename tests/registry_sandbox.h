@@ -8,6 +8,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "platform/unique_resource.h"
 
 namespace zelk {
 namespace testing {
@@ -36,10 +37,8 @@ class RegistrySandbox {
 
   // Creates HKLM\Software\Zelk and its SafeList subkey, as registration does.
   void CreateSettingsKey() const {
-    HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root_, "Software\\Zelk\\SafeList", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+                                             KEY_ALL_ACCESS, nullptr, UniqueHkey().put(), nullptr));
   }
 
   void SetDword(const char* subkey, const char* name, DWORD value) const {
@@ -65,20 +64,14 @@ class RegistrySandbox {
     return RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type,
                         size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
   }
-  DWORD ReadDword(const char* subkey, const char* name) const {
-    DWORD type = 0;
-    std::string data;
-    EXPECT_TRUE(Read(subkey, name, &type, &data)) << name;
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type) << name;
-    DWORD value = 0xdeadbeef;
-    if (data.size() == sizeof(value)) memcpy(&value, data.data(), sizeof(value));
+  DWORD ReadDword(const char* subkey, const char* name) const {  // fails unless a REG_DWORD
+    DWORD value = 0xdeadbeef, size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueA(root_, subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &size)) << name;
     return value;
   }
   bool KeyExists(const char* subkey) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    return RegOpenKeyExA(root_, subkey, 0, KEY_READ, UniqueHkey().put()) == ERROR_SUCCESS;
   }
 
  private:

@@ -78,55 +78,41 @@ TEST(ClassFactoryTest, HandsOutOneObjectOrTheFailedLoadAndRefusesAggregation) {
   EXPECT_EQ(0, module.locks());
 }
 
-// Runs a ServerModule with a short idle period on its own thread (the module's
-// apartment is the thread that builds it), holding one lock as a first client.
-// Once the thread has ended the module is gone: a test stops touching it then.
-class ServerThread {
- public:
-  static constexpr DWORD kIdleMs = 400;
+constexpr DWORD kIdleMs = 400;  // the server's idle period in this test
 
-  ServerThread() { WaitForSingleObject(built_.get(), 10000); }
-  ~ServerThread() {
-    if (module_ != nullptr && !Finished(0)) module_->Unlock();
-    Finished(10000);
-  }
-  ServerModule* module() { return module_; }
-  bool Finished(DWORD ms) { return WaitForSingleObject(thread_.get(), ms) == WAIT_OBJECT_0; }
-  HRESULT status() const { return status_; }
-
- private:
+// The first client of a server module, on its own thread: it holds its lock for two idle
+// periods, lets go, locks again within the idle period (as LockServer(TRUE) does), holds
+// that lock for four more and lets go for good, noting when.
+struct IdleClient {
   static DWORD WINAPI Run(void* self) {
-    auto* server = static_cast<ServerThread*>(self);
-    ServerModule module;
-    module.set_timings(kIdleMs, 0);
-    module.Lock();
-    server->module_ = &module;
-    SetEvent(server->built_.get());
-    server->status_ = module.RunServer();
+    auto* client = static_cast<IdleClient*>(self);
+    Sleep(2 * kIdleMs);
+    client->module->Unlock();
+    Sleep(kIdleMs / 4);
+    client->module->Lock();
+    Sleep(4 * kIdleMs);
+    client->released = GetTickCount();
+    client->module->Unlock();
     return 0;
   }
-
-  UniqueHandle built_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  ServerModule* volatile module_ = nullptr;
-  volatile HRESULT status_ = E_PENDING;
-  UniqueHandle thread_{CreateThread(nullptr, 0, &ServerThread::Run, this, 0, nullptr)};
+  ServerModule* module;
+  volatile DWORD released;
 };
 
 TEST(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlockUnlessLockedAgain) {
   testing::RegistrySandbox sandbox;
   sandbox.CreateSettingsKey();
-  ServerThread server;
-  ASSERT_NE(nullptr, server.module());
-  ASSERT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
-  server.module()->Unlock();
-  Sleep(ServerThread::kIdleMs / 4);
-  server.module()->Lock();  // as LockServer(TRUE) does, during the idle period
-  ASSERT_FALSE(server.Finished(4 * ServerThread::kIdleMs)) << "quit while a lock was held";
-  const DWORD released = GetTickCount();
-  server.module()->Unlock();
-  ASSERT_TRUE(server.Finished(10000));
-  EXPECT_GE(GetTickCount() - released, ServerThread::kIdleMs - 50);
-  EXPECT_EQ(S_OK, server.status());
+  ServerModule module;  // this thread is its apartment, and runs it
+  module.set_timings(kIdleMs, 0);
+  module.Lock();
+  IdleClient client = {&module, 0};
+  UniqueHandle thread(CreateThread(nullptr, 0, &IdleClient::Run, &client, 0, nullptr));
+  ASSERT_TRUE(thread);
+  EXPECT_EQ(S_OK, module.RunServer());
+  const DWORD quit = GetTickCount(), released = client.released;
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000));
+  ASSERT_NE(0u, released) << "quit while a lock was held";
+  EXPECT_GE(quit - released, kIdleMs - 50);
 }
 
 }  // namespace
