@@ -33,14 +33,15 @@ const struct Flag { const char* name; FlagPut put; FlagGet get; } kFlags[] = {
 
 class AutomationTest : public ::testing::Test {
  protected:
-  // The values registration writes, with TotalPopups `total`.
-  void WriteSettings(DWORD total = 0) {
+  // The object, built on the values registration writes.
+  void SetUp() override {
     sandbox_.CreateSettingsKey();
     for (const Flag& flag : kFlags) {
       sandbox_.SetDword(kSettings, flag.name, std::string(flag.name) != "CheckSoftPopup");
     }
-    sandbox_.SetDword(kSettings, "TotalPopups", total);
+    sandbox_.SetDword(kSettings, "TotalPopups", 0);
     sandbox_.SetString(kSettings, "SoundFile", "");
+    ASSERT_EQ(S_OK, Build());
   }
   HRESULT Build() {
     helper_ = std::make_unique<ZelkHelper>(&module_);
@@ -63,7 +64,7 @@ class AutomationTest : public ::testing::Test {
 };
 
 TEST_F(AutomationTest, LoadReadsNonZeroAsTrueAndMissingOrWrongTypedValuesAsZero) {
-  WriteSettings(12);
+  sandbox_.SetDword(kSettings, "TotalPopups", 12);
   sandbox_.SetDword(kSettings, "AutoShow", 7);          // entered by hand
   sandbox_.DeleteValue(kSettings, "PlaySound");         // registration's default would be 1
   sandbox_.SetString(kSettings, "ProtectLocal", "1");  // wrong type counts as missing
@@ -80,6 +81,7 @@ TEST_F(AutomationTest, LoadReadsNonZeroAsTrueAndMissingOrWrongTypedValuesAsZero)
 }
 
 TEST_F(AutomationTest, MissingSettingsKeyFailsConstructionAndEveryPut) {
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(sandbox_.root(), kSettings));
   EXPECT_EQ(kNoKey, Build());
   EXPECT_EQ(kNoKey, helper_->put_AutoShow(VARIANT_TRUE));
   EXPECT_EQ(VARIANT_FALSE, Get(&ZelkHelper::get_AutoShow));
@@ -89,8 +91,6 @@ TEST_F(AutomationTest, MissingSettingsKeyFailsConstructionAndEveryPut) {
 }
 
 TEST_F(AutomationTest, AnyNonZeroVariantBoolIsTrueAndStoredExactly) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   for (const Flag& flag : kFlags) {
     for (VARIANT_BOOL put : {5, 0}) {
       SCOPED_TRACE(flag.name);
@@ -102,15 +102,13 @@ TEST_F(AutomationTest, AnyNonZeroVariantBoolIsTrueAndStoredExactly) {
 }
 
 TEST_F(AutomationTest, IncrementWrapsAroundAndAcceptsNegativeCounts) {
-  WriteSettings(10);
-  ASSERT_EQ(S_OK, Build());
   for (long count : {3, 3, -20}) EXPECT_EQ(S_OK, helper_->IncrementTotalPopups(count));
-  EXPECT_EQ(-4, Total());
-  EXPECT_EQ(static_cast<DWORD>(-4), sandbox_.ReadDword(kSettings, "TotalPopups"));
+  EXPECT_EQ(-14, Total());
+  EXPECT_EQ(static_cast<DWORD>(-14), sandbox_.ReadDword(kSettings, "TotalPopups"));
   // The cache is the base of every increment: a hand edit is overwritten.
   sandbox_.SetDword(kSettings, "TotalPopups", 1000);
   EXPECT_EQ(S_OK, helper_->IncrementTotalPopups(1));
-  EXPECT_EQ(static_cast<DWORD>(-3), sandbox_.ReadDword(kSettings, "TotalPopups"));
+  EXPECT_EQ(static_cast<DWORD>(-13), sandbox_.ReadDword(kSettings, "TotalPopups"));
 
   sandbox_.SetDword(kSettings, "TotalPopups", 2147483647);
   ASSERT_EQ(S_OK, Build());
@@ -120,16 +118,11 @@ TEST_F(AutomationTest, IncrementWrapsAroundAndAcceptsNegativeCounts) {
 }
 
 TEST_F(AutomationTest, SoundFileRoundTripsAndRefusesWhatCannotBeReadBack) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   const std::wstring longest(259, L'a'), too_long(260, L'b');
   EXPECT_EQ(S_OK, helper_->put_SoundFile(UniqueBstr(SysAllocString(longest.c_str())).get()));
   EXPECT_EQ(E_INVALIDARG,
             helper_->put_SoundFile(UniqueBstr(SysAllocString(too_long.c_str())).get()));
-  DWORD type = 0;
-  std::string stored;
-  ASSERT_TRUE(sandbox_.Read(kSettings, "SoundFile", &type, &stored));
-  EXPECT_EQ(std::string(259, 'a') + '\0', stored);
+  EXPECT_EQ(std::string(259, 'a') + '\0', sandbox_.ReadBytes(kSettings, "SoundFile"));
 
   ASSERT_EQ(S_OK, Build());  // a fresh object (a restart) reads back exactly what the put kept
   UniqueBstr read_back;
@@ -137,13 +130,10 @@ TEST_F(AutomationTest, SoundFileRoundTripsAndRefusesWhatCannotBeReadBack) {
   EXPECT_EQ(longest, std::wstring(read_back.get(), SysStringLen(read_back.get())));
 
   EXPECT_EQ(S_OK, helper_->put_SoundFile(nullptr));  // stores a single NUL byte
-  ASSERT_TRUE(sandbox_.Read(kSettings, "SoundFile", &type, &stored));
-  EXPECT_EQ(std::string(1, '\0'), stored);
+  EXPECT_EQ(std::string(1, '\0'), sandbox_.ReadBytes(kSettings, "SoundFile"));
 }
 
 TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   EXPECT_EQ(E_POINTER, helper_->get_SoundFile(nullptr));
   EXPECT_EQ(E_POINTER, helper_->IsUrlProtected(nullptr, nullptr));
   UniqueBstr popup(SysAllocString(L"http://a/"));
@@ -155,8 +145,6 @@ TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
 }
 
 TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   // Every interface but IObjectSafety is the object itself; IObjectSafety leads back to it.
   const IID* const iid[] = {&IID_IUnknown, &IID_IDispatch, &IID_IZelkHelper, &IID_IObjectSafety};
   ComPtr<IUnknown> refs[5];
@@ -176,8 +164,6 @@ TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
 }
 
 TEST_F(AutomationTest, SafetyOptionsAreOneValueForTheWholeObject) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   ComPtr<IObjectSafety> safety;
   ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IObjectSafety, safety.put_void()));
   // Each row sets options through one interface, then reads them through another.
@@ -202,9 +188,7 @@ TEST_F(AutomationTest, SafetyOptionsAreOneValueForTheWholeObject) {
 }
 
 TEST_F(AutomationTest, StartupOptionsAreTakenOnceWithAutoShowFallback) {
-  WriteSettings();
-  sandbox_.SetDword(kSettings, "AutoShow", 0);
-  ASSERT_EQ(S_OK, Build());
+  EXPECT_EQ(S_OK, helper_->put_AutoShow(VARIANT_FALSE));
   EXPECT_EQ(0, Option(1));
   const long sets[][2] = {{1, 5}, {1, 7}, {-1, -1}, {0, 3}};
   for (const auto& set : sets) EXPECT_EQ(S_OK, helper_->SetStartupOption(set[0], set[1]));

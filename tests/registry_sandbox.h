@@ -53,16 +53,13 @@ class RegistrySandbox {
     RegDeleteKeyValueA(root_, subkey, name);
   }
 
-  // Reads a value of the scratch tree: its type and bytes; false when absent.
-  bool Read(const char* subkey, const char* name, DWORD* type, std::string* data) const {
-    DWORD size = 0;
-    if (RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    data->assign(size, '\0');
-    return RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type,
-                        size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
+  // The bytes of a REG_SZ value of the scratch tree, terminator included; "(absent)" if none.
+  std::string ReadBytes(const char* subkey, const char* name) const {
+    char data[1024];
+    DWORD size = sizeof(data);
+    return RegGetValueA(root_, subkey, name, RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS
+               ? std::string(data, size)
+               : "(absent)";
   }
   DWORD ReadDword(const char* subkey, const char* name) const {  // fails unless a REG_DWORD
     DWORD value = 0xdeadbeef, size = sizeof(value);

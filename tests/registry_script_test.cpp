@@ -177,7 +177,9 @@ TEST_F(RegistryScriptTest, MalformedScriptsAreDispatchExceptions) {
                            " { val '" + std::string(kMaxScriptNameBytes, 'n') + "' = s 'x' } }"));
 }
 
-const std::string kClassKey = "HKCR\\CLSID\\{65134986-1887-42F1-825B-DEF16C9BDF90}";
+const std::string kAppId = "{324BEFAA-7245-4174-9D20-261A99027712}";
+const std::string kClassId = "{65134986-1887-42F1-825B-DEF16C9BDF90}";
+const std::string kClassKey = "HKCR\\CLSID\\" + kClassId;
 const Replacements kReplacements = {
     {L"APPID", L"{324BEFAA-7245-4174-9D20-261A99027712}"},
     {L"Module", L"C:\\Program Files\\Zelk''s Tools\\ZelkAdmin.exe"}};  // quote doubled
@@ -194,12 +196,20 @@ HRESULT RunBoth(bool register_mode) {
   return FAILED(status) ? status : RunText(kScripts[register_mode], register_mode, kReplacements);
 }
 
-// What the scripts write is checked against the real server by e2e_registration_test.
-TEST_F(RegistryScriptTest, ServerScriptsUnregisterOnlyWhatTheyWrote) {
+TEST_F(RegistryScriptTest, ServerScriptsRegisterAndUnregisterKeepingSharedKeys) {
   ASSERT_EQ(S_OK, RunBoth(false));  // nothing there yet: succeeds and creates nothing
   EXPECT_EQ("", Tree("HKCR") + Tree("HKLM"));
   Put({"HKCR\\CLSID\\{other}"});
   ASSERT_EQ(S_OK, RunBoth(true));
+  EXPECT_EQ("ZelkAdmin.EXE|ZelkAdmin.EXE:AppID=" + kAppId + "|" + kAppId + "|" + kAppId +
+                ":=ZelkAdmin", Tree("HKCR\\AppID"));
+  EXPECT_EQ(":=ZelkHelper Class|:AppID=" + kAppId + "|LocalServer32|LocalServer32:=C:\\Program "
+            "Files\\Zelk's Tools\\ZelkAdmin.exe|ProgID|ProgID:=Zelk.Helper.1|Programmable|TypeLib|"
+            "TypeLib:={17AE06AE-DEC8-4691-925A-65ACB14FABE0}|VersionIndependentProgID|"
+            "VersionIndependentProgID:=Zelk.Helper", Tree(kClassKey));
+  EXPECT_EQ(":=ZelkHelper Class|CLSID|CLSID:=" + kClassId + "|CurVer|CurVer:=Zelk.Helper.1/" +
+            ":=ZelkHelper Class|CLSID|CLSID:=" + kClassId,
+            Tree("HKCR\\Zelk.Helper") + "/" + Tree("HKCR\\Zelk.Helper.1"));
   const std::string safe_list = "|Software\\Zelk\\SafeList|Software\\Zelk\\SafeList:=";
   EXPECT_EQ("Software|Software\\Zelk|Software\\Zelk:Version=1.50" + safe_list, Tree("HKLM"));
   Put({kClassKey + "\\Implemented Categories"});  // a foreign subkey blocks unregistration
