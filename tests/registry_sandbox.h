@@ -57,7 +57,8 @@ class RegistrySandbox {
   std::string ReadBytes(const char* subkey, const char* name) const {
     char data[1024];
     DWORD size = sizeof(data);
-    return RegGetValueA(root_, subkey, name, RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS
+    const DWORD flags = RRF_RT_REG_SZ | RRF_NOEXPAND;  // an expandable string is not one
+    return RegGetValueA(root_, subkey, name, flags, nullptr, data, &size) == ERROR_SUCCESS
                ? std::string(data, size)
                : "(absent)";
   }
