@@ -18,21 +18,18 @@ constexpr CommandLineAction kRun = CommandLineAction::kRunServer;
 constexpr CommandLineAction kReg = CommandLineAction::kRegister;
 constexpr CommandLineAction kUnreg = CommandLineAction::kUnregister;
 
-// The whole command line, program path included, as the process entry reads it.
+// The whole command line, program path included, as the process entry reads it; the
+// empty candidate of "//RegServer" is passed over.
 TEST(CommandLineTest, LeftmostExactSwitchDecides) {
   const struct { const char* command_line; CommandLineAction expected; } cases[] = {
-      {"ZelkAdmin.exe /RegServer", kReg},       {"ZelkAdmin.exe -regserver", kReg},
-      {"ZelkAdmin.exe /REGSERVER", kReg},       {"ZelkAdmin.exe /UnregServer", kUnreg},
-      {"ZelkAdmin.exe -UNREGSERVER", kUnreg},   {"ZelkAdmin.exe /RegServer\tmore", kReg},
-      {"ZelkAdmin.exe /RegServer more", kReg},  {"ZelkAdmin.exe /RegServerX", kRun},
-      {"ZelkAdmin.exe /RegServe", kRun},        {"ZelkAdmin.exe \"/RegServer\"", kRun},
-      {"", kRun},                               {"ZelkAdmin.exe -Embedding", kRun},
-      {"C:\\a-b\\c/d\\ZelkAdmin.exe", kRun},    {"ZelkAdmin.exe /", kRun},
-      {"C:\\x-RegServer\\ZelkAdmin.exe", kRun},  // a backslash is not a terminator
-      {"ZelkAdmin.exe /UnregServer /RegServer", kUnreg},
-      {"ZelkAdmin.exe /RegServer /UnregServer", kReg},
-      {"ZelkAdmin.exe //RegServer", kReg},  // the first '/' starts an empty candidate
-      {"ZelkAdmin.exe /Embedding /RegServerX -unregserver", kUnreg},
+      {"Z.exe /RegServer", kReg},     {"Z.exe -regserver", kReg},     {"Z.exe /REGSERVER", kReg},
+      {"Z.exe /UnregServer", kUnreg}, {"Z.exe -UNREGSERVER", kUnreg}, {"Z.exe /RegServer x", kReg},
+      {"Z.exe /RegServer\tx", kReg},  {"Z.exe /RegServerX", kRun},    {"Z.exe /RegServe", kRun},
+      {"Z.exe \"/RegServer\"", kRun}, {"", kRun},                     {"Z.exe -Embedding", kRun},
+      {"C:\\a-b\\c/d\\Z.exe", kRun},  {"Z.exe /", kRun},              {"Z.exe //RegServer", kReg},
+      {"C:\\x-RegServer\\Z.exe", kRun},  // a backslash is not a terminator
+      {"Z.exe /UnregServer /RegServer", kUnreg},  {"Z.exe /RegServer /UnregServer", kReg},
+      {"Z.exe /Embedding /RegServerX -unregserver", kUnreg},
   };
   for (const auto& test : cases) {
     EXPECT_EQ(test.expected, ScanCommandLine(test.command_line)) << "[" << test.command_line << "]";
