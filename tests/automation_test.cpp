@@ -1,6 +1,5 @@
-// The shared object in process, against the real (redirected) registry:
-// construction, the settings cache and its write-through, identity, safety
-// options and startup options. Refused registry writes: e2e_faults_test.
+// The shared object in process against the (redirected) registry: construction, the settings
+// cache and write-through, identity, safety and startup options; refused writes: e2e_faults_test.
 #include <windows.h>
 #include <objsafe.h>
 

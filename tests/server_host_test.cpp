@@ -1,7 +1,6 @@
-// The server host in process: the registration switches, the class object and
-// the idle shutdown. Across processes the class object's proxy answers
-// LockServer itself, so LockServer and the idle monitor's timing rules are
-// pinned here, with a short idle period.
+// The server host in process: the registration switches, the class object (across processes
+// COM's proxy answers LockServer and refuses aggregation itself) and the idle shutdown, with
+// a short idle period.
 #include <windows.h>
 
 #include "gtest/gtest.h"
