@@ -1,6 +1,5 @@
-// The shared object in process, against the real (redirected) registry:
-// construction, the settings cache and its write-through, identity, safety
-// options and startup options. Refused registry writes: e2e_faults_test.
+// The shared object in process against the (redirected) registry: construction, the settings
+// cache and write-through, identity, safety and startup options; refused writes: e2e_faults_test.
 #include <windows.h>
 #include <objsafe.h>
 
@@ -20,11 +19,9 @@ namespace {
 constexpr char kSettings[] = "Software\\Zelk";
 const HRESULT kNoKey = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
-const struct Flag {
-  const char* name;
-  HRESULT (STDMETHODCALLTYPE ZelkHelper::*put)(VARIANT_BOOL);
-  HRESULT (STDMETHODCALLTYPE ZelkHelper::*get)(VARIANT_BOOL*);
-} kFlags[] = {
+using FlagPut = HRESULT (STDMETHODCALLTYPE ZelkHelper::*)(VARIANT_BOOL);
+using FlagGet = HRESULT (STDMETHODCALLTYPE ZelkHelper::*)(VARIANT_BOOL*);
+const struct Flag { const char* name; FlagPut put; FlagGet get; } kFlags[] = {
     {"AutoShow", &ZelkHelper::put_AutoShow, &ZelkHelper::get_AutoShow},
     {"PlaySound", &ZelkHelper::put_PlaySound, &ZelkHelper::get_PlaySound},
     {"ProtectLocal", &ZelkHelper::put_ProtectLocal, &ZelkHelper::get_ProtectLocal},
@@ -35,34 +32,30 @@ const struct Flag {
 
 class AutomationTest : public ::testing::Test {
  protected:
-  // The values registration writes, with TotalPopups `total`.
-  void WriteSettings(DWORD total = 0) {
+  // The object, built on the values registration writes.
+  void SetUp() override {
     sandbox_.CreateSettingsKey();
     for (const Flag& flag : kFlags) {
       sandbox_.SetDword(kSettings, flag.name, std::string(flag.name) != "CheckSoftPopup");
     }
-    sandbox_.SetDword(kSettings, "TotalPopups", total);
+    sandbox_.SetDword(kSettings, "TotalPopups", 0);
     sandbox_.SetString(kSettings, "SoundFile", "");
+    ASSERT_EQ(S_OK, Build());
   }
   HRESULT Build() {
     helper_ = std::make_unique<ZelkHelper>(&module_);
     return helper_->Load();
   }
-  VARIANT_BOOL Get(HRESULT (STDMETHODCALLTYPE ZelkHelper::*getter)(VARIANT_BOOL*)) {
-    VARIANT_BOOL value = 0x5555;
-    EXPECT_EQ(S_OK, (helper_.get()->*getter)(&value));
+  // What a member gives back through its last parameter; the call must succeed.
+  template <typename T, typename... Params, typename... Args>
+  T Out(HRESULT (STDMETHODCALLTYPE ZelkHelper::*member)(Params...), Args... args) {
+    T value = 0x5555;
+    EXPECT_EQ(S_OK, (helper_.get()->*member)(args..., &value));
     return value;
   }
-  long Total() {
-    long total = 0x5555;
-    EXPECT_EQ(S_OK, helper_->get_TotalPopups(&total));
-    return total;
-  }
-  long Option(long window) {
-    long option = 0x5555;
-    EXPECT_EQ(S_OK, helper_->GetStartupOption(window, &option));
-    return option;
-  }
+  VARIANT_BOOL Get(FlagGet getter) { return Out<VARIANT_BOOL>(getter); }
+  long Total() { return Out<long>(&ZelkHelper::get_TotalPopups); }
+  long Option(long window) { return Out<long>(&ZelkHelper::GetStartupOption, window); }
 
   testing::RegistrySandbox sandbox_;
   testing::TestModule module_;
@@ -70,7 +63,7 @@ class AutomationTest : public ::testing::Test {
 };
 
 TEST_F(AutomationTest, LoadReadsNonZeroAsTrueAndMissingOrWrongTypedValuesAsZero) {
-  WriteSettings(12);
+  sandbox_.SetDword(kSettings, "TotalPopups", 12);
   sandbox_.SetDword(kSettings, "AutoShow", 7);          // entered by hand
   sandbox_.DeleteValue(kSettings, "PlaySound");         // registration's default would be 1
   sandbox_.SetString(kSettings, "ProtectLocal", "1");  // wrong type counts as missing
@@ -87,6 +80,7 @@ TEST_F(AutomationTest, LoadReadsNonZeroAsTrueAndMissingOrWrongTypedValuesAsZero)
 }
 
 TEST_F(AutomationTest, MissingSettingsKeyFailsConstructionAndEveryPut) {
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(sandbox_.root(), kSettings));
   EXPECT_EQ(kNoKey, Build());
   EXPECT_EQ(kNoKey, helper_->put_AutoShow(VARIANT_TRUE));
   EXPECT_EQ(VARIANT_FALSE, Get(&ZelkHelper::get_AutoShow));
@@ -96,8 +90,6 @@ TEST_F(AutomationTest, MissingSettingsKeyFailsConstructionAndEveryPut) {
 }
 
 TEST_F(AutomationTest, AnyNonZeroVariantBoolIsTrueAndStoredExactly) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   for (const Flag& flag : kFlags) {
     for (VARIANT_BOOL put : {5, 0}) {
       SCOPED_TRACE(flag.name);
@@ -109,15 +101,13 @@ TEST_F(AutomationTest, AnyNonZeroVariantBoolIsTrueAndStoredExactly) {
 }
 
 TEST_F(AutomationTest, IncrementWrapsAroundAndAcceptsNegativeCounts) {
-  WriteSettings(10);
-  ASSERT_EQ(S_OK, Build());
   for (long count : {3, 3, -20}) EXPECT_EQ(S_OK, helper_->IncrementTotalPopups(count));
-  EXPECT_EQ(-4, Total());
-  EXPECT_EQ(static_cast<DWORD>(-4), sandbox_.ReadDword(kSettings, "TotalPopups"));
+  EXPECT_EQ(-14, Total());
+  EXPECT_EQ(static_cast<DWORD>(-14), sandbox_.ReadDword(kSettings, "TotalPopups"));
   // The cache is the base of every increment: a hand edit is overwritten.
   sandbox_.SetDword(kSettings, "TotalPopups", 1000);
   EXPECT_EQ(S_OK, helper_->IncrementTotalPopups(1));
-  EXPECT_EQ(static_cast<DWORD>(-3), sandbox_.ReadDword(kSettings, "TotalPopups"));
+  EXPECT_EQ(static_cast<DWORD>(-13), sandbox_.ReadDword(kSettings, "TotalPopups"));
 
   sandbox_.SetDword(kSettings, "TotalPopups", 2147483647);
   ASSERT_EQ(S_OK, Build());
@@ -127,32 +117,22 @@ TEST_F(AutomationTest, IncrementWrapsAroundAndAcceptsNegativeCounts) {
 }
 
 TEST_F(AutomationTest, SoundFileRoundTripsAndRefusesWhatCannotBeReadBack) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   const std::wstring longest(259, L'a'), too_long(260, L'b');
   EXPECT_EQ(S_OK, helper_->put_SoundFile(UniqueBstr(SysAllocString(longest.c_str())).get()));
   EXPECT_EQ(E_INVALIDARG,
             helper_->put_SoundFile(UniqueBstr(SysAllocString(too_long.c_str())).get()));
-  DWORD type = 0;
-  std::string stored;
-  ASSERT_TRUE(sandbox_.Read(kSettings, "SoundFile", &type, &stored));
-  EXPECT_EQ(std::string(259, 'a') + '\0', stored);
+  EXPECT_EQ(std::string(259, 'a') + '\0', sandbox_.ReadBytes(kSettings, "SoundFile"));
 
-  // A fresh object (a restart) reads back exactly what the put kept.
-  ZelkHelper reloaded(&module_);
-  ASSERT_EQ(S_OK, reloaded.Load());
+  ASSERT_EQ(S_OK, Build());  // a fresh object (a restart) reads back exactly what the put kept
   UniqueBstr read_back;
-  ASSERT_EQ(S_OK, reloaded.get_SoundFile(read_back.put()));
+  ASSERT_EQ(S_OK, helper_->get_SoundFile(read_back.put()));
   EXPECT_EQ(longest, std::wstring(read_back.get(), SysStringLen(read_back.get())));
 
   EXPECT_EQ(S_OK, helper_->put_SoundFile(nullptr));  // stores a single NUL byte
-  ASSERT_TRUE(sandbox_.Read(kSettings, "SoundFile", &type, &stored));
-  EXPECT_EQ(std::string(1, '\0'), stored);
+  EXPECT_EQ(std::string(1, '\0'), sandbox_.ReadBytes(kSettings, "SoundFile"));
 }
 
 TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   EXPECT_EQ(E_POINTER, helper_->get_SoundFile(nullptr));
   EXPECT_EQ(E_POINTER, helper_->IsUrlProtected(nullptr, nullptr));
   UniqueBstr popup(SysAllocString(L"http://a/"));
@@ -164,18 +144,12 @@ TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
 }
 
 TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
-  ComPtr<IUnknown> unknown, dispatch, dual, safety, from_safety;
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IUnknown, unknown.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IDispatch, dispatch.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IZelkHelper, dual.put_void()));
-  ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IObjectSafety, safety.put_void()));
-  ASSERT_EQ(S_OK, safety->QueryInterface(IID_IUnknown, from_safety.put_void()));
-  EXPECT_EQ(unknown.get(), dispatch.get());
-  EXPECT_EQ(unknown.get(), dual.get());
-  EXPECT_NE(unknown.get(), safety.get());
-  EXPECT_EQ(unknown.get(), from_safety.get());
+  // Every interface but IObjectSafety is the object itself; IObjectSafety leads back to it.
+  const IID* const iid[] = {&IID_IUnknown, &IID_IDispatch, &IID_IZelkHelper, &IID_IObjectSafety};
+  ComPtr<IUnknown> refs[5];
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(S_OK, helper_->QueryInterface(*iid[i], refs[i].put_void()));
+  ASSERT_EQ(S_OK, refs[3]->QueryInterface(IID_IUnknown, refs[4].put_void()));
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(i != 3, refs[i].get() == refs[0].get()) << i;
   EXPECT_EQ(5, module_.locks());
   UINT count = 0;
   EXPECT_EQ(S_OK, helper_->GetTypeInfoCount(&count));
@@ -184,13 +158,11 @@ TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
   void* missing = reinterpret_cast<void*>(1);
   EXPECT_EQ(E_NOINTERFACE, helper_->QueryInterface(IID_ISupportErrorInfo, &missing));
   EXPECT_EQ(nullptr, missing);
-  for (ComPtr<IUnknown>* held : {&unknown, &dispatch, &dual, &safety, &from_safety}) held->reset();
+  for (ComPtr<IUnknown>& reference : refs) reference.reset();
   EXPECT_EQ(0, module_.locks());
 }
 
 TEST_F(AutomationTest, SafetyOptionsAreOneValueForTheWholeObject) {
-  WriteSettings();
-  ASSERT_EQ(S_OK, Build());
   ComPtr<IObjectSafety> safety;
   ASSERT_EQ(S_OK, helper_->QueryInterface(IID_IObjectSafety, safety.put_void()));
   // Each row sets options through one interface, then reads them through another.
@@ -215,9 +187,7 @@ TEST_F(AutomationTest, SafetyOptionsAreOneValueForTheWholeObject) {
 }
 
 TEST_F(AutomationTest, StartupOptionsAreTakenOnceWithAutoShowFallback) {
-  WriteSettings();
-  sandbox_.SetDword(kSettings, "AutoShow", 0);
-  ASSERT_EQ(S_OK, Build());
+  EXPECT_EQ(S_OK, helper_->put_AutoShow(VARIANT_FALSE));
   EXPECT_EQ(0, Option(1));
   const long sets[][2] = {{1, 5}, {1, 7}, {-1, -1}, {0, 3}};
   for (const auto& set : sets) EXPECT_EQ(S_OK, helper_->SetStartupOption(set[0], set[1]));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "platform/unique_resource.h"
 
 namespace zelk {
 namespace testing {
@@ -20,70 +21,59 @@ class RegistrySandbox {
             std::to_string(InterlockedIncrement(&counter));
     RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &root_, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_));
+                                             KEY_ALL_ACCESS, nullptr, root_.put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_.get()));
   }
   ~RegistrySandbox() {
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegCloseKey(root_);
+    root_.reset();
     RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
   }
-  RegistrySandbox(const RegistrySandbox&) = delete;
-  RegistrySandbox& operator=(const RegistrySandbox&) = delete;
 
   // The scratch key that stands in for HKEY_LOCAL_MACHINE.
-  HKEY root() const { return root_; }
+  HKEY root() const { return root_.get(); }
 
   // Creates HKLM\Software\Zelk and its SafeList subkey, as registration does.
   void CreateSettingsKey() const {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root_, "Software\\Zelk\\SafeList", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root(), "Software\\Zelk\\SafeList", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, UniqueHkey().put(), nullptr));
   }
 
   void SetDword(const char* subkey, const char* name, DWORD value) const {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, subkey, name, REG_DWORD, &value, sizeof(value)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueA(root(), subkey, name, REG_DWORD, &value, sizeof(value)));
   }
   void SetString(const char* subkey, const char* name, const std::string& value,
                  DWORD type = REG_SZ) const {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root_, subkey, name, type, value.c_str(),
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root(), subkey, name, type, value.c_str(),
                                              static_cast<DWORD>(value.size() + 1)));
   }
   void DeleteValue(const char* subkey, const char* name) const {
-    RegDeleteKeyValueA(root_, subkey, name);
+    RegDeleteKeyValueA(root(), subkey, name);
   }
 
-  // Reads a value of the scratch tree: its type and bytes; false when absent.
-  bool Read(const char* subkey, const char* name, DWORD* type, std::string* data) const {
-    DWORD size = 0;
-    if (RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    data->assign(size, '\0');
-    return RegGetValueA(root_, subkey, name, RRF_RT_ANY | RRF_NOEXPAND, type,
-                        size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
+  // The bytes of a REG_SZ value of the scratch tree, terminator included; "(absent)" if none.
+  std::string ReadBytes(const char* subkey, const char* name) const {
+    char data[1024];
+    DWORD size = sizeof(data);
+    const DWORD flags = RRF_RT_REG_SZ | RRF_NOEXPAND;  // an expandable string is not one
+    return RegGetValueA(root(), subkey, name, flags, nullptr, data, &size) == ERROR_SUCCESS
+               ? std::string(data, size)
+               : "(absent)";
   }
-  DWORD ReadDword(const char* subkey, const char* name) const {
-    DWORD type = 0;
-    std::string data;
-    EXPECT_TRUE(Read(subkey, name, &type, &data)) << name;
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type) << name;
-    DWORD value = 0xdeadbeef;
-    if (data.size() == sizeof(value)) memcpy(&value, data.data(), sizeof(value));
+  DWORD ReadDword(const char* subkey, const char* name) const {  // fails unless a REG_DWORD
+    DWORD value = 0xdeadbeef, size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueA(root(), subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &size)) << name;
     return value;
   }
   bool KeyExists(const char* subkey) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    return RegOpenKeyExA(root(), subkey, 0, KEY_READ, UniqueHkey().put()) == ERROR_SUCCESS;
   }
 
  private:
   std::string path_;
-  HKEY root_ = nullptr;
+  UniqueHkey root_;  // not copyable, so neither is the sandbox
 };
 
 }  // namespace testing

@@ -14,6 +14,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/registry_key.h"
+#include "tests/registry_sandbox.h"
 
 namespace zelk {
 namespace {
@@ -36,23 +37,20 @@ HRESULT Unregister(const std::string& script) { return RunText(script, false); }
 class RegistryScriptTest : public ::testing::Test {
  protected:
   RegistryScriptTest() {
-    EXPECT_EQ(S_OK, scratch_.Create(HKEY_CURRENT_USER, path_.c_str(), KEY_ALL_ACCESS));
     for (const auto& root : kRoots) {
       RegistryKey stand_in;
-      EXPECT_EQ(S_OK, stand_in.Create(scratch_.get(), root.second, KEY_ALL_ACCESS));
+      EXPECT_EQ(S_OK, stand_in.Create(sandbox_.root(), root.second, KEY_ALL_ACCESS));
       EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(root.first, stand_in.get())) << root.second;
     }
   }
   ~RegistryScriptTest() override {
     for (const auto& root : kRoots) RegOverridePredefKey(root.first, nullptr);
-    scratch_.Close();
-    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
   }
 
   void Put(std::initializer_list<std::string> paths) {  // creates keys below the scratch key
     for (const std::string& path : paths) {
       RegistryKey key;
-      ASSERT_EQ(S_OK, key.Create(scratch_.get(), path.c_str(), KEY_ALL_ACCESS)) << path;
+      ASSERT_EQ(S_OK, key.Create(sandbox_.root(), path.c_str(), KEY_ALL_ACCESS)) << path;
     }
   }
 
@@ -60,7 +58,7 @@ class RegistryScriptTest : public ::testing::Test {
   // a REG_SZ ending in its only NUL, else "key:name#type:hex bytes".
   std::string Tree(const std::string& path) const {
     std::set<std::string> entries;
-    Walk(scratch_.get(), path, "", &entries);
+    Walk(sandbox_.root(), path, "", &entries);
     std::string joined;
     for (const std::string& entry : entries) joined += (joined.empty() ? "" : "|") + entry;
     return joined;
@@ -88,8 +86,7 @@ class RegistryScriptTest : public ::testing::Test {
   }
 
   static constexpr char kHex[] = "0123456789abcdef";
-  const std::string path_ = "Software\\ZelkTest\\script_" + std::to_string(GetCurrentProcessId());
-  RegistryKey scratch_;
+  testing::RegistrySandbox sandbox_;  // its scratch key holds a stand-in for every root
 };
 
 TEST_F(RegistryScriptTest, WritesQuotedTextReplacementsAndEveryValueType) {
@@ -141,7 +138,7 @@ TEST_F(RegistryScriptTest, RootNamesAndKeywordsMatchInAnyCase) {
   // ForceRemove deletes children by their own names, however long, in any code page.
   const std::wstring foreign = L"HKCU\\old\\deeper\\\x0e01" + std::wstring(200, L'\xff41');
   RegistryKey foreign_key;
-  ASSERT_EQ(S_OK, foreign_key.Create(scratch_.get(), foreign.c_str(), KEY_ALL_ACCESS));
+  ASSERT_EQ(S_OK, foreign_key.Create(sandbox_.root(), foreign.c_str(), KEY_ALL_ACCESS));
   foreign_key.Close();
   const std::string script = "hKcU { NOREMOVE 'k' = s 'd' { 'child' { 'deep' = s 'x' } "
                              "vAl gone = s 'x' noremove VAL kept = d 7 } NoRemove 'empty' "
@@ -215,7 +212,7 @@ TEST_F(RegistryScriptTest, ServerScriptsRegisterAndUnregisterKeepingSharedKeys) 
   Put({kClassKey + "\\Implemented Categories"});  // a foreign subkey blocks unregistration
   EXPECT_EQ(HRESULT(0x80070005), RunBoth(false));
   EXPECT_EQ(":=ZelkHelper Class|Implemented Categories", Tree(kClassKey));
-  RegDeleteKeyA(scratch_.get(), (kClassKey + "\\Implemented Categories").c_str());
+  RegDeleteKeyA(sandbox_.root(), (kClassKey + "\\Implemented Categories").c_str());
   ASSERT_EQ(S_OK, RunBoth(false));
   EXPECT_EQ("AppID|CLSID|CLSID\\{other}", Tree("HKCR"));
   EXPECT_EQ("Software|Software\\Zelk" + safe_list, Tree("HKLM"));

@@ -1,7 +1,6 @@
-// The server host in process: the registration switches, the class object and
-// the idle shutdown. Across processes the class object's proxy answers
-// LockServer itself, so LockServer and the idle monitor's timing rules are
-// pinned here, with a short idle period.
+// The server host in process: the registration switches, the class object (across processes
+// COM's proxy answers LockServer and refuses aggregation itself) and the idle shutdown, with
+// a short idle period.
 #include <windows.h>
 
 #include "gtest/gtest.h"
@@ -18,132 +17,98 @@ constexpr CommandLineAction kRun = CommandLineAction::kRunServer;
 constexpr CommandLineAction kReg = CommandLineAction::kRegister;
 constexpr CommandLineAction kUnreg = CommandLineAction::kUnregister;
 
-// The whole command line, program path included, as the process entry reads it.
+// The whole command line, program path included, as the process entry reads it; the
+// empty candidate of "//RegServer" is passed over.
 TEST(CommandLineTest, LeftmostExactSwitchDecides) {
   const struct { const char* command_line; CommandLineAction expected; } cases[] = {
-      {"ZelkAdmin.exe /RegServer", kReg},       {"ZelkAdmin.exe -regserver", kReg},
-      {"ZelkAdmin.exe /REGSERVER", kReg},       {"ZelkAdmin.exe /UnregServer", kUnreg},
-      {"ZelkAdmin.exe -UNREGSERVER", kUnreg},   {"ZelkAdmin.exe /RegServer\tmore", kReg},
-      {"ZelkAdmin.exe /RegServer more", kReg},  {"ZelkAdmin.exe /RegServerX", kRun},
-      {"ZelkAdmin.exe /Reg", kRun},             {"ZelkAdmin.exe /RegServe", kRun},
-      {"ZelkAdmin.exe \"/RegServer\"", kRun},   {"ZelkAdmin.exe", kRun},
-      {"", kRun},                               {"ZelkAdmin.exe -Embedding", kRun},
-      {"C:\\a-b\\c/d\\ZelkAdmin.exe", kRun},    {"ZelkAdmin.exe /", kRun},
-      {"C:\\x-RegServer\\ZelkAdmin.exe", kRun},   // the path's own '-' is followed by '\'
-      {"C:\\x -RegServer\\ZelkAdmin.exe", kRun},  // a backslash is not a terminator
-      {"C:\\a-b\\ZelkAdmin.exe /RegServer", kReg},
-      {"ZelkAdmin.exe /UnregServer /RegServer", kUnreg},
-      {"ZelkAdmin.exe /RegServer /UnregServer", kReg},
-      {"ZelkAdmin.exe //RegServer", kReg},  // the first '/' starts an empty candidate
-      {"ZelkAdmin.exe /-RegServer", kReg},
-      {"ZelkAdmin.exe /Embedding /RegServerX -unregserver", kUnreg},
+      {"Z.exe /RegServer", kReg},     {"Z.exe -regserver", kReg},     {"Z.exe /REGSERVER", kReg},
+      {"Z.exe /UnregServer", kUnreg}, {"Z.exe -UNREGSERVER", kUnreg}, {"Z.exe /RegServer x", kReg},
+      {"Z.exe /RegServer\tx", kReg},  {"Z.exe /RegServerX", kRun},    {"Z.exe /RegServe", kRun},
+      {"Z.exe \"/RegServer\"", kRun}, {"", kRun},                     {"Z.exe -Embedding", kRun},
+      {"C:\\a-b\\c/d\\Z.exe", kRun},  {"Z.exe /", kRun},              {"Z.exe //RegServer", kReg},
+      {"C:\\x-RegServer\\Z.exe", kRun},  // a backslash is not a terminator
+      {"Z.exe /UnregServer /RegServer", kUnreg},  {"Z.exe /RegServer /UnregServer", kReg},
+      {"Z.exe /Embedding /RegServerX -unregserver", kUnreg},
   };
   for (const auto& test : cases) {
     EXPECT_EQ(test.expected, ScanCommandLine(test.command_line)) << "[" << test.command_line << "]";
   }
 }
 
-class ClassFactoryTest : public ::testing::Test {
- protected:
-  void SetUp() override { sandbox_.CreateSettingsKey(); }
-  ComPtr<IClassFactory> MakeFactory() {
-    SingletonClassFactory* raw = nullptr;
-    EXPECT_EQ(S_OK, SingletonClassFactory::Create(&module_, &raw));
-    ComPtr<IClassFactory> factory;
-    factory.attach(raw);
-    return factory;
-  }
-  testing::RegistrySandbox sandbox_;
-  testing::TestModule module_;
-};
+ComPtr<IClassFactory> MakeFactory(testing::TestModule* module) {
+  SingletonClassFactory* raw = nullptr;
+  EXPECT_EQ(S_OK, SingletonClassFactory::Create(module, &raw));
+  ComPtr<IClassFactory> factory;
+  factory.attach(raw);
+  return factory;
+}
 
-TEST_F(ClassFactoryTest, HandsOutOneObjectAndRefusesAggregation) {
-  ComPtr<IClassFactory> factory = MakeFactory();
+TEST(ClassFactoryTest, HandsOutOneObjectOrTheFailedLoadAndRefusesAggregation) {
+  testing::RegistrySandbox sandbox;
+  testing::TestModule module;
+  void* object = reinterpret_cast<void*>(1);
+  ComPtr<IClassFactory> factory = MakeFactory(&module);  // no settings key: the load fails
   ASSERT_TRUE(factory);
-  EXPECT_EQ(0, module_.locks());  // the class object alone keeps nothing alive
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+            factory->CreateInstance(nullptr, IID_IUnknown, &object));
+  EXPECT_EQ(nullptr, object);
+
+  sandbox.CreateSettingsKey();
+  factory = MakeFactory(&module);
+  ASSERT_TRUE(factory);
+  EXPECT_EQ(0, module.locks());  // the class object alone keeps nothing alive
   ComPtr<IUnknown> first, second;
   ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, first.put_void()));
   ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, second.put_void()));
   EXPECT_EQ(static_cast<void*>(first.get()), static_cast<void*>(second.get()));
-  EXPECT_EQ(2, module_.locks());
-
-  void* aggregated = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(first.get(), IID_IUnknown, &aggregated));
-  EXPECT_EQ(nullptr, aggregated);
+  EXPECT_EQ(2, module.locks());
+  object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(first.get(), IID_IUnknown, &object));
+  EXPECT_EQ(nullptr, object);
   EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-  EXPECT_EQ(3, module_.locks());
+  EXPECT_EQ(3, module.locks());
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   first.reset();
   second.reset();
-  EXPECT_EQ(0, module_.locks());
+  EXPECT_EQ(0, module.locks());
 }
 
-TEST_F(ClassFactoryTest, FailedLoadIsWhatEveryCreationReturns) {
-  RegDeleteTreeA(sandbox_.root(), "Software\\Zelk");
-  ComPtr<IClassFactory> factory = MakeFactory();
-  ASSERT_TRUE(factory);
-  void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
-            factory->CreateInstance(nullptr, IID_IUnknown, &object));
-  EXPECT_EQ(nullptr, object);
-  EXPECT_EQ(0, module_.locks());
-}
+constexpr DWORD kIdleMs = 400;  // the server's idle period in this test
 
-// Runs a ServerModule with a short idle period on its own thread (the module's
-// apartment is the thread that builds it), holding one lock as a first client.
-// Once the thread has ended the module is gone: a test stops touching it then.
-class ServerThread {
- public:
-  static constexpr DWORD kIdleMs = 400;
-
-  ServerThread() {
-    built_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    thread_.reset(CreateThread(nullptr, 0, &ServerThread::Run, this, 0, nullptr));
-    WaitForSingleObject(built_.get(), 10000);
-  }
-  ~ServerThread() {
-    if (module_ != nullptr && !Finished(0)) {
-      module_->Unlock();
-      Finished(10000);
-    }
-  }
-  ServerModule* module() { return module_; }
-  bool Finished(DWORD wait_ms) { return WaitForSingleObject(thread_.get(), wait_ms) == WAIT_OBJECT_0; }
-  HRESULT status() const { return status_; }
-
- private:
+// The first client of a server module, on its own thread: it holds its lock for two idle
+// periods, lets go, locks again within the idle period (as LockServer(TRUE) does), holds
+// that lock for four more and lets go for good, noting when.
+struct IdleClient {
   static DWORD WINAPI Run(void* self) {
-    auto* server = static_cast<ServerThread*>(self);
-    ServerModule module;
-    module.set_timings(kIdleMs, 0);
-    server->module_ = &module;
-    module.Lock();
-    SetEvent(server->built_.get());
-    server->status_ = module.RunServer();
+    auto* client = static_cast<IdleClient*>(self);
+    Sleep(2 * kIdleMs);
+    client->module->Unlock();
+    Sleep(kIdleMs / 4);
+    client->module->Lock();
+    Sleep(4 * kIdleMs);
+    client->released = GetTickCount();
+    client->module->Unlock();
     return 0;
   }
-
-  UniqueHandle built_, thread_;
-  ServerModule* volatile module_ = nullptr;
-  volatile HRESULT status_ = E_PENDING;
+  ServerModule* module;
+  volatile DWORD released;
 };
 
 TEST(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlockUnlessLockedAgain) {
   testing::RegistrySandbox sandbox;
   sandbox.CreateSettingsKey();
-  ServerThread server;
-  ASSERT_NE(nullptr, server.module());
-  ASSERT_FALSE(server.Finished(2 * ServerThread::kIdleMs)) << "quit while a lock was held";
-  server.module()->Unlock();
-  Sleep(ServerThread::kIdleMs / 4);
-  server.module()->Lock();  // as LockServer(TRUE) does, during the idle period
-  ASSERT_FALSE(server.Finished(4 * ServerThread::kIdleMs)) << "quit while a lock was held";
-  const DWORD released = GetTickCount();
-  server.module()->Unlock();
-  ASSERT_TRUE(server.Finished(10000));
-  EXPECT_GE(GetTickCount() - released, ServerThread::kIdleMs - 50);
-  EXPECT_EQ(S_OK, server.status());
+  ServerModule module;  // this thread is its apartment, and runs it
+  module.set_timings(kIdleMs, 0);
+  module.Lock();
+  IdleClient client = {&module, 0};
+  UniqueHandle thread(CreateThread(nullptr, 0, &IdleClient::Run, &client, 0, nullptr));
+  ASSERT_TRUE(thread);
+  EXPECT_EQ(S_OK, module.RunServer());
+  const DWORD quit = GetTickCount(), released = client.released;
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000));
+  ASSERT_NE(0u, released) << "quit while a lock was held";
+  EXPECT_GE(quit - released, kIdleMs - 50);
 }
 
 }  // namespace

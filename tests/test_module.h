@@ -51,7 +51,6 @@ class ScopedComInitializer {
   ~ScopedComInitializer() {
     if (SUCCEEDED(status_)) CoUninitialize();
   }
-  HRESULT status() const { return status_; }
 
  private:
   HRESULT status_;
