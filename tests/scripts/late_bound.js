@@ -1,5 +1,5 @@
-// The server's members called by name from JScript (late bound); the log:
-// late_bound.vbs.
+// The server's members called by name from JScript (late bound); the list, the
+// log and the startup options: late_bound.vbs.
 // JScript keeps a member's failure status in the exception's number.
 var E_INVALIDARG = -2147024809;
 var failures = 0;
@@ -7,14 +7,6 @@ function check(condition, what) {
   if (!condition) {
     WScript.Echo("FAILED: " + what);
     failures++;
-  }
-}
-function statusOf(call) {
-  try {
-    call();
-    return 0;
-  } catch (e) {
-    return e.number;
   }
 }
 
@@ -49,21 +41,17 @@ check(helper.IsUrlProtected("http://intranet/") === 0, "local page with its sett
 helper.ProtectHttps = false;
 helper.ProtectSite("js.test/x");
 check(helper.IsUrlProtected("http://js.test/anything") === 2, "site entry (http:// added)");
-var list = new VBArray(helper.SafeList).toArray();
-var found = false;
-for (var j = 0; j < list.length; j++) if (list[j] === "http://js.test/x") found = true;
-check(found, "SafeList holds the prefixed key");
 helper.UnprotectUrl("http://js.test/");
 check(helper.IsUrlProtected("http://js.test/anything") === 0, "unprotected");
-check(statusOf(function () { helper.UnprotectUrl("js.test/x"); }) === E_INVALIDARG,
-      "UnprotectUrl adds no prefix");
-check(statusOf(function () { helper.ProtectPage("http://" + new Array(300).join("a")); }) === E_INVALIDARG,
-      "a key text the registry cannot hold");
+var status = 0;
+try {
+  helper.UnprotectUrl("js.test/x");
+} catch (e) {
+  status = e.number;
+}
+check(status === E_INVALIDARG, "UnprotectUrl adds no prefix");
 helper.ProtectLocal = savedLocal;
 helper.ProtectHttps = savedHttps;
-
-helper.SetStartupOption(-7, -1);
-check(helper.GetStartupOption(-7) === -1, "negative window and option");
 
 helper = null;
 CollectGarbage();
