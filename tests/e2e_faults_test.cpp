@@ -25,9 +25,8 @@ class FaultsTest : public ::testing::Test {
 
 // Dispatch by name goes through the registered type library; the interface itself does not.
 TEST_F(FaultsTest, CallsByNameFailWhileTheTypeLibraryIsUnregisteredThenGetThePublishedIds) {
-  const std::string narrow = ServerPath();
-  std::wstring path(narrow.begin(), narrow.end());
-  std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+  const std::string narrow_folder = TestFolder();
+  std::wstring folder(narrow_folder.begin(), narrow_folder.end()), path = folder + L"ZelkAdmin.exe";
   ComPtr<ITypeLib> library;
   TLIBATTR* lib = nullptr;
   ASSERT_EQ(S_OK, LoadTypeLib(path.c_str(), library.put()));

@@ -1,11 +1,8 @@
-// The registered server's lifetime, seen from client processes: one shared
-// object, and an exit about six seconds (five idle, one pause) after the last
-// client leaves, never while another client holds it. Aggregation is refused
-// by the class object (server_host_test): across processes COM's proxy
-// refuses it before the server hears of it.
+// The registered server's lifetime, seen from client processes: one shared object, and an
+// exit about six seconds (five idle, one pause) after the last client leaves, never while
+// another client holds it. Aggregation is refused by the class object (server_host_test):
+// across processes COM's proxy refuses it before the server hears of it.
 #include <windows.h>
-
-#include <memory>
 
 #include "gtest/gtest.h"
 #include "tests/e2e_support.h"
@@ -61,14 +58,14 @@ TEST(ServerLifetimeTest, OneSharedObjectThatQuitsSixSecondsAfterItsLastClient) {
 
   // Every client gets the one object: one in another apartment sees what this one left.
   ASSERT_EQ(S_OK, helper->SetStartupOption(4711, 1234));
-  auto other = std::make_unique<SecondClient>();
-  ASSERT_EQ(S_OK, other->status);
-  EXPECT_EQ(1234, other->option);
-
-  // The first client leaves: the server stays for the second.
-  helper.reset();
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(server.get(), 8000)) << "quit with a client";
-  other.reset();
+  {
+    SecondClient other;
+    ASSERT_EQ(S_OK, other.status);
+    EXPECT_EQ(1234, other.option);
+    // The first client leaves: the server stays for the second.
+    helper.reset();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(server.get(), 8000)) << "quit with a client";
+  }
   const DWORD released = GetTickCount();
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.get(), 10000));
   const DWORD elapsed_ms = GetTickCount() - released;

@@ -16,10 +16,8 @@ var flags = ["AutoShow", "PlaySound", "ProtectLocal", "ProtectHttps", "LogPopup"
 for (var i = 0; i < flags.length; i++) {
   var name = flags[i];
   var saved = helper[name];
-  helper[name] = true;
-  check(helper[name] === true, name + " put true");
-  helper[name] = false;
-  check(helper[name] === false, name + " put false");
+  helper[name] = !saved;
+  check(helper[name] === !saved, name + " put " + !saved);
   helper[name] = saved;
 }
 
@@ -38,7 +36,6 @@ helper.ProtectLocal = false;
 helper.ProtectHttps = true;
 check(helper.IsUrlProtected("https://js.test/") === 16, "secure page");
 check(helper.IsUrlProtected("http://intranet/") === 0, "local page with its setting off");
-helper.ProtectHttps = false;
 helper.ProtectSite("js.test/x");
 check(helper.IsUrlProtected("http://js.test/anything") === 2, "site entry (http:// added)");
 helper.UnprotectUrl("http://js.test/");
