@@ -116,10 +116,10 @@ TEST(StressTest, EightClientsOfTenThousandCallsLoseNothing) {
   ASSERT_EQ(S_OK, helper->put_SoundFile(Bstr(L"C:\\stress\\start.wav").get()));
   const long start_total = static_cast<long>(ReadSettingDword("TotalPopups"));
   const DWORD server_id = ServerProcessId();
+  const std::string self = "\"" + TestFolder() + "e2e_stress_test.exe\"";
   UniqueHandle clients[kClients];
   HANDLE waits[kClients];
   for (int client = 0; client < kClients; ++client) {
-    const std::string self = "\"" + TestFolder() + "e2e_stress_test.exe\"";
     clients[client] = StartProcess(self + " --stress-client=" + std::to_string(client));
     ASSERT_TRUE(clients[client]);
     waits[client] = clients[client].get();
