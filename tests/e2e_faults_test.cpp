@@ -1,10 +1,8 @@
 // Faults while a client is connected: each must reach it as a failure status with nothing
-// changed. The tests share one snapshot and run in this order; the kill comes last. A log
-// held open or read-only: pop_log_test (the members return its status unchanged, as the
-// refused registry writes show).
+// changed, and calls by name work again once the type library is back. The tests share one
+// snapshot and run in this order; the kill comes last. A log held open or read-only:
+// pop_log_test (the members return its status unchanged, as the refused registry writes show).
 #include <windows.h>
-
-#include <iterator>
 
 #include "tests/hardening_e2e.h"
 
@@ -12,8 +10,6 @@ namespace zelk {
 namespace {
 
 using namespace zelk::testing;
-
-const HRESULT kAccessDenied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 
 class FaultsTest : public ::testing::Test {
  protected:
@@ -27,10 +23,10 @@ class FaultsTest : public ::testing::Test {
   ComPtr<IZelkHelper> helper_;
 };
 
-TEST_F(FaultsTest, UnregisteredTypeLibraryFailsCallsByNameOnly) {
-  const std::string narrow = ServerPath();
-  std::wstring path(narrow.begin(), narrow.end());
-  std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+// Dispatch by name goes through the registered type library; the interface itself does not.
+TEST_F(FaultsTest, CallsByNameFailWhileTheTypeLibraryIsUnregisteredThenGetThePublishedIds) {
+  const std::string narrow_folder = TestFolder();
+  std::wstring folder(narrow_folder.begin(), narrow_folder.end()), path = folder + L"ZelkAdmin.exe";
   ComPtr<ITypeLib> library;
   TLIBATTR* lib = nullptr;
   ASSERT_EQ(S_OK, LoadTypeLib(path.c_str(), library.put()));
@@ -51,9 +47,29 @@ TEST_F(FaultsTest, UnregisteredTypeLibraryFailsCallsByNameOnly) {
   long total = 0;
   EXPECT_EQ(S_OK, helper_->get_TotalPopups(&total)) << "the interface needs no type library";
   ASSERT_EQ(S_OK, RegisterTypeLib(library.get(), &path[0], &folder[0]));
-  for (HRESULT status : by_name) EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, status);
-  EXPECT_EQ(S_OK, helper_->GetIDsOfNames(IID_NULL, names, 1, 0, &id)) << "the failure was kept";
   library->ReleaseTLibAttr(lib);
+  for (HRESULT status : by_name) EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, status);
+
+  // The failure was not kept. Any case, through the type information; one id for a
+  // property's get and put; an argument name after its member.
+  const DISPID kU = 0x5555;
+  const struct { const wchar_t* names[2]; UINT count; HRESULT status; DISPID ids[2]; } cases[] = {
+      {{L"LogPopUrl"}, 1, S_OK, {21, kU}},      {{L"logpopurl"}, 1, S_OK, {21, kU}},
+      {{L"AutoShow"}, 1, S_OK, {10, kU}},       {{L"IsUrlProtected"}, 1, S_OK, {1, kU}},
+      {{L"CheckSoftPopup"}, 1, S_OK, {27, kU}}, {{L"LogPopUrl", L"PopUrl"}, 2, S_OK, {21, 0}},
+      {{L"NoSuchMember"}, 0, S_OK, {kU, kU}},   {{L"NoSuchMember"}, 1, DISP_E_UNKNOWNNAME, {}},
+  };
+  for (const auto& test : cases) {
+    DISPID ids[2] = {kU, kU};
+    EXPECT_EQ(test.status, helper_->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(test.names),
+                                                    test.count, LOCALE_USER_DEFAULT, ids));
+    EXPECT_TRUE(test.status != S_OK || (test.ids[0] == ids[0] && test.ids[1] == ids[1]))
+        << test.names[0] << ": " << ids[0] << ", " << ids[1];
+  }
+  ComPtr<ITypeInfo> fifth;  // the index is not looked at
+  ASSERT_EQ(S_OK, helper_->GetTypeInfo(0, LOCALE_USER_DEFAULT, type_info.put()));
+  ASSERT_EQ(S_OK, helper_->GetTypeInfo(5, LOCALE_USER_DEFAULT, fifth.put()));
+  EXPECT_EQ(type_info.get(), fifth.get());
 }
 
 std::wstring Cache(IZelkHelper* helper) {
@@ -85,7 +101,7 @@ TEST_F(FaultsTest, RefusedRegistryWritesFailWithTheCacheUnchanged) {
                helper_->UnprotectUrl(kept.get())};
     cache_after = Cache(helper_.get());
   }
-  EXPECT_EQ(std::vector<HRESULT>(refused.size(), kAccessDenied), refused);
+  EXPECT_EQ(std::vector<HRESULT>(refused.size(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)), refused);
   EXPECT_EQ(cache, cache_after) << "the cache took what the registry refused";
   EXPECT_EQ(S_OK, helper_->UnprotectUrl(kept.get())) << "write access was not given back";
 }

@@ -110,21 +110,17 @@ int Play(int client, IZelkHelper* helper, Outcome* outcome) {
 
 TEST(StressTest, EightClientsOfTenThousandCallsLoseNothing) {
   ScopedComInitializer com;
-  WaitForNoServer();
   ServerStateSnapshot snapshot;
   ComPtr<IZelkHelper> helper;  // keeps the server up while the clients come and go
   ASSERT_EQ(S_OK, CreateServerObject(&helper));
   ASSERT_EQ(S_OK, helper->put_SoundFile(Bstr(L"C:\\stress\\start.wav").get()));
-  long start_total = 0;
-  ASSERT_EQ(S_OK, helper->get_TotalPopups(&start_total));
+  const long start_total = static_cast<long>(ReadSettingDword("TotalPopups"));
   const DWORD server_id = ServerProcessId();
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string self = "\"" + TestFolder() + "e2e_stress_test.exe\"";
   UniqueHandle clients[kClients];
   HANDLE waits[kClients];
   for (int client = 0; client < kClients; ++client) {
-    const std::string client_line = "\" --stress-client=" + std::to_string(client);
-    clients[client] = StartProcess("\"" + std::string(self) + client_line);
+    clients[client] = StartProcess(self + " --stress-client=" + std::to_string(client));
     ASSERT_TRUE(clients[client]);
     waits[client] = clients[client].get();
   }

@@ -76,9 +76,7 @@ inline UniqueHandle OpenServerProcess() {
 
 // Waits until no server process is left (a previous test's server idles out).
 inline void WaitForNoServer(DWORD timeout_ms = 15000) {
-  for (;;) {
-    UniqueHandle server = OpenServerProcess();
-    if (!server) return;
+  for (UniqueHandle server = OpenServerProcess(); server; server = OpenServerProcess()) {
     if (WaitForSingleObject(server.get(), timeout_ms) != WAIT_OBJECT_0) {
       ADD_FAILURE() << "a server process did not end";
       return;
@@ -97,16 +95,14 @@ inline std::wstring ToWide(BSTR text) {
   return text == nullptr ? std::wstring() : std::wstring(text, SysStringLen(text));
 }
 
-// Reads a value of the real HKEY_LOCAL_MACHINE\Software\Zelk.
+// Reads a value of the real HKEY_LOCAL_MACHINE\Software\Zelk; one over 1,024 bytes fails.
 inline bool ReadSetting(const char* name, DWORD* type, std::string* data) {
-  DWORD size = 0;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, RRF_RT_ANY | RRF_NOEXPAND, type,
-                   nullptr, &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  data->assign(size, '\0');
-  return RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name, RRF_RT_ANY | RRF_NOEXPAND, type,
-                      size ? &(*data)[0] : nullptr, &size) == ERROR_SUCCESS;
+  char buffer[1024];
+  DWORD size = sizeof(buffer);
+  const bool read = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelk", name,
+                                 RRF_RT_ANY | RRF_NOEXPAND, type, buffer, &size) == ERROR_SUCCESS;
+  if (read) data->assign(buffer, size);
+  return read;
 }
 
 inline DWORD ReadSettingDword(const char* name) {

@@ -34,8 +34,7 @@ inline std::vector<std::wstring> SafeListSubkeyNames() {
 
 // The entry type in a subkey's default value; 0 when there is none.
 inline DWORD StoredEntryType(const std::wstring& name) {
-  DWORD type = 0;
-  DWORD size = sizeof(type);
+  DWORD type = 0, size = sizeof(type);
   RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kSafeListPath) + L"\\" + name).c_str(), nullptr,
                RRF_RT_REG_DWORD, nullptr, &type, &size);
   return type;
@@ -73,18 +72,16 @@ class ServerStateSnapshot {
  public:
   ServerStateSnapshot() {
     WaitForNoServer();
-    UniqueHkey zelk;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsPath, 0, KEY_ALL_ACCESS, zelk.put());
     RegDeleteTreeW(HKEY_CURRENT_USER, kBackupPath);
     RegCreateKeyExW(HKEY_CURRENT_USER, kBackupPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     backup_.put(), nullptr);
-    EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeW(zelk.get(), nullptr, backup_.get()));
+    EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeW(HKEY_LOCAL_MACHINE, kSettingsPath, backup_.get()));
     DWORD type = 0;
     ReadSetting("LogFile", &type, &log_path_);
     log_path_.resize(std::strlen(log_path_.c_str()));
     log_existed_ = CopyFileA(log_path_.c_str(), (log_path_ + ".backup").c_str(), FALSE) != FALSE;
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(zelk.get(), L"SafeList"));
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyW(zelk.get(), L"SafeList", UniqueHkey().put()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSafeListPath));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, kSafeListPath, UniqueHkey().put()));
     DeleteFileA(log_path_.c_str());
     WriteSettingDwordForTest("LogCount", 0);
     WriteSettingDwordForTest("LogPopup", 1);

@@ -1,5 +1,5 @@
-// The server's members called by name from JScript (late bound); the log:
-// late_bound.vbs.
+// The server's members called by name from JScript (late bound); the list, the
+// log and the startup options: late_bound.vbs.
 // JScript keeps a member's failure status in the exception's number.
 var E_INVALIDARG = -2147024809;
 var failures = 0;
@@ -9,14 +9,6 @@ function check(condition, what) {
     failures++;
   }
 }
-function statusOf(call) {
-  try {
-    call();
-    return 0;
-  } catch (e) {
-    return e.number;
-  }
-}
 
 var helper = new ActiveXObject("Zelk.Helper.1");
 
@@ -24,10 +16,8 @@ var flags = ["AutoShow", "PlaySound", "ProtectLocal", "ProtectHttps", "LogPopup"
 for (var i = 0; i < flags.length; i++) {
   var name = flags[i];
   var saved = helper[name];
-  helper[name] = true;
-  check(helper[name] === true, name + " put true");
-  helper[name] = false;
-  check(helper[name] === false, name + " put false");
+  helper[name] = !saved;
+  check(helper[name] === !saved, name + " put " + !saved);
   helper[name] = saved;
 }
 
@@ -46,24 +36,19 @@ helper.ProtectLocal = false;
 helper.ProtectHttps = true;
 check(helper.IsUrlProtected("https://js.test/") === 16, "secure page");
 check(helper.IsUrlProtected("http://intranet/") === 0, "local page with its setting off");
-helper.ProtectHttps = false;
 helper.ProtectSite("js.test/x");
 check(helper.IsUrlProtected("http://js.test/anything") === 2, "site entry (http:// added)");
-var list = new VBArray(helper.SafeList).toArray();
-var found = false;
-for (var j = 0; j < list.length; j++) if (list[j] === "http://js.test/x") found = true;
-check(found, "SafeList holds the prefixed key");
 helper.UnprotectUrl("http://js.test/");
 check(helper.IsUrlProtected("http://js.test/anything") === 0, "unprotected");
-check(statusOf(function () { helper.UnprotectUrl("js.test/x"); }) === E_INVALIDARG,
-      "UnprotectUrl adds no prefix");
-check(statusOf(function () { helper.ProtectPage("http://" + new Array(300).join("a")); }) === E_INVALIDARG,
-      "a key text the registry cannot hold");
+var status = 0;
+try {
+  helper.UnprotectUrl("js.test/x");
+} catch (e) {
+  status = e.number;
+}
+check(status === E_INVALIDARG, "UnprotectUrl adds no prefix");
 helper.ProtectLocal = savedLocal;
 helper.ProtectHttps = savedHttps;
-
-helper.SetStartupOption(-7, -1);
-check(helper.GetStartupOption(-7) === -1, "negative window and option");
 
 helper = null;
 CollectGarbage();
