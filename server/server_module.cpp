@@ -86,7 +86,7 @@ HRESULT ServerModule::RunServer() {
   }
   const HRESULT withdrawn = WithdrawClassObjects();
   // Lets calls still running on other threads finish before the process ends.
-  if (delayShutdown_) Sleep(exitPauseMs_);
+  if (delayShutdown_) Sleep(kExitPauseMs);
   return withdrawn;
 }
 
@@ -135,7 +135,7 @@ void ServerModule::IdleMonitor() {
     DWORD wait;
     do {
       InterlockedExchange(&activitySeen_, 0);
-      wait = WaitForSingleObject(event, idleTimeoutMs_);
+      wait = WaitForSingleObject(event, kIdleExitDelayMs);
     } while (wait == WAIT_OBJECT_0);
     // A lock taken during the idle period signals nothing; seeing the count
     // above zero here means waiting for the next drop to zero.

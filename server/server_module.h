@@ -35,13 +35,6 @@ class ServerModule : public ModuleServices {
   // period passes, withdraw. Returns the run's status (the exit code).
   HRESULT RunServer();
 
-  // Testing hooks: the idle period and the exit pause are fixed in a real run.
-  void set_timings(DWORD idle_timeout_ms, DWORD exit_pause_ms) {
-    idleTimeoutMs_ = idle_timeout_ms;
-    exitPauseMs_ = exit_pause_ms;
-  }
-  LONG lock_count() const { return lockCount_; }
-
  private:
   struct TerminationNode {
     TerminationCallback callback;
@@ -61,8 +54,6 @@ class ServerModule : public ModuleServices {
   volatile LONG lockCount_ = 0;
   const DWORD mainThreadId_;
   UniqueHandle shutdownEvent_;
-  DWORD idleTimeoutMs_ = kIdleExitDelayMs;
-  DWORD exitPauseMs_ = kExitPauseMs;
   bool delayShutdown_ = true;
   // Set by the main thread when the count falls to zero, cleared by the monitor
   // at the start of each idle period; a wake-up after a fresh drop to zero

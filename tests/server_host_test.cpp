@@ -1,12 +1,11 @@
-// The server host in process: the registration switches, the class object (across processes
-// COM's proxy answers LockServer and refuses aggregation itself) and the idle shutdown, with
-// a short idle period.
+// The server host in process: the registration switches and the class object (across
+// processes COM's proxy answers LockServer and refuses aggregation itself). The idle
+// shutdown is seen from client processes (e2e_lifetime_test).
 #include <windows.h>
 
 #include "gtest/gtest.h"
 #include "server/class_factory.h"
 #include "server/command_line.h"
-#include "server/server_module.h"
 #include "tests/registry_sandbox.h"
 #include "tests/test_module.h"
 
@@ -72,43 +71,6 @@ TEST(ClassFactoryTest, HandsOutOneObjectOrTheFailedLoadAndRefusesAggregation) {
   first.reset();
   second.reset();
   EXPECT_EQ(0, module.locks());
-}
-
-constexpr DWORD kIdleMs = 400;  // the server's idle period in this test
-
-// The first client of a server module, on its own thread: it holds its lock for two idle
-// periods, lets go, locks again within the idle period (as LockServer(TRUE) does), holds
-// that lock for four more and lets go for good, noting when.
-struct IdleClient {
-  static DWORD WINAPI Run(void* self) {
-    auto* client = static_cast<IdleClient*>(self);
-    Sleep(2 * kIdleMs);
-    client->module->Unlock();
-    Sleep(kIdleMs / 4);
-    client->module->Lock();
-    Sleep(4 * kIdleMs);
-    client->released = GetTickCount();
-    client->module->Unlock();
-    return 0;
-  }
-  ServerModule* module;
-  volatile DWORD released;
-};
-
-TEST(IdleShutdownTest, QuitsOneIdlePeriodAfterTheLastUnlockUnlessLockedAgain) {
-  testing::RegistrySandbox sandbox;
-  sandbox.CreateSettingsKey();
-  ServerModule module;  // this thread is its apartment, and runs it
-  module.set_timings(kIdleMs, 0);
-  module.Lock();
-  IdleClient client = {&module, 0};
-  UniqueHandle thread(CreateThread(nullptr, 0, &IdleClient::Run, &client, 0, nullptr));
-  ASSERT_TRUE(thread);
-  EXPECT_EQ(S_OK, module.RunServer());
-  const DWORD quit = GetTickCount(), released = client.released;
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 10000));
-  ASSERT_NE(0u, released) << "quit while a lock was held";
-  EXPECT_GE(quit - released, kIdleMs - 50);
 }
 
 }  // namespace
