@@ -39,8 +39,14 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const std::string& in
   const std::string out = TestFolder() + "zelkctl_out.txt", err = TestFolder() + "zelkctl_err.txt",
                     in = TestFolder() + "zelkctl_in.txt";
   std::ofstream(in, std::ios::binary) << input;
-  run.exit_code = RunAndWait("cmd /c \"" + run.line + " <\"" + in + "\" >\"" + out + "\" 2>\"" +
-                             err + "\"\"");
+  // Now and then Wine's cmd fails to start a program it started a moment before, with
+  // its code 9009 ("not recognized"); zelkctl itself never exits with 9009.
+  constexpr DWORD kCmdCouldNotStart = 9009;
+  run.exit_code = kCmdCouldNotStart;
+  for (int attempt = 0; attempt < 3 && run.exit_code == kCmdCouldNotStart; ++attempt) {
+    run.exit_code = RunAndWait("cmd /c \"" + run.line + " <\"" + in + "\" >\"" + out +
+                               "\" 2>\"" + err + "\"\"");
+  }
   run.out = FileBytes(out, std::ios::in);
   run.out_bytes = FileBytes(out);
   run.err = FileBytes(err, std::ios::in);
