@@ -28,7 +28,12 @@ STDMETHODIMP ZelkHelper::UnprotectUrl(BSTR bstrUrl) {
 
 HRESULT ZelkHelper::Protect(BSTR bstrUrl, EntryType type) {
   std::string url;
-  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
+  bool exact = false;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url, &exact));
+  // A character the code page cannot hold would be stored as its default
+  // character: "/страница" as "/????????", whose first '?' starts the query,
+  // so the entry would protect another page than the one asked for.
+  if (!exact) return E_INVALIDARG;
   return safeList.Protect(url, type);
 }
 

@@ -206,8 +206,6 @@ HRESULT SafeList::Protect(const std::string& narrow_url, EntryType type) {
     ZELK_RETURN_IF_FAILED(KeyNameHash(name, &added.name_hash));
     ZELK_RETURN_IF_FAILED(Candidates(added.view(), &candidates));
     ZELK_RETURN_IF_FAILED(SameSubkeyCandidates(added, name, &same_subkey));
-    candidates.insert(candidates.end(), same_subkey.begin(), same_subkey.end());
-    SortUnique(&candidates);
     // Room for the new entry now, so that appending it cannot fail later;
     // grown by half, so that a long run of additions moves the list rarely.
     if (entries_.size() == entries_.capacity()) {
@@ -310,27 +308,28 @@ HRESULT SafeList::SameSubkeyCandidates(const Entry& added, const std::wstring& n
   return S_OK;
 }
 
-// Removes, in list order, every entry that overlaps the one to add or whose
-// subkey it would share. Stops at the first entry that covers it or that must
-// go but cannot; removals made before that stand.
+// Removes, in list order, every entry that overlaps the one to add, and stops
+// at the first that covers it: removals made before that stand. The entries
+// whose subkey the new one would share go only once no entry covers it, just
+// before the new subkey is written: a covered addition writes nothing, so it
+// must not take away an entry that merely shares its name. Stops at the first
+// entry that must go but cannot.
 HRESULT SafeList::RemoveOverlapping(const RegistryKey& list_key, const Entry& added,
                                     const std::vector<uint32_t>& candidates,
                                     const std::vector<uint32_t>& same_subkey, bool* covered) {
   const UrlView added_view = added.view();
   for (const uint32_t position : candidates) {
     const Entry& entry = entries_[position];
-    Overlap overlap = OverlapWith(entry.type, entry.view(), added.type, added_view);
-    // The new entry's subkey would be this entry's too: it goes first, so
-    // that no two entries share one subkey.
-    if (overlap == Overlap::kNone &&
-        std::binary_search(same_subkey.begin(), same_subkey.end(), position)) {
-      overlap = Overlap::kReplaced;
-    }
+    const Overlap overlap = OverlapWith(entry.type, entry.view(), added.type, added_view);
     if (overlap == Overlap::kCovered) {
       *covered = true;
       return S_OK;
     }
     if (overlap == Overlap::kReplaced) ZELK_RETURN_IF_FAILED(RemoveEntry(list_key, position));
+  }
+  // No two entries may share one subkey.
+  for (const uint32_t position : same_subkey) {
+    if (entries_[position].live) ZELK_RETURN_IF_FAILED(RemoveEntry(list_key, position));
   }
   return S_OK;
 }

@@ -123,6 +123,8 @@ TEST_F(SafeListTest, ProtectReplacesOverlapsOfOtherTypesAndStopsAtCoveringOnes) 
       {"PS http://w.a.test/p", "P http://w.a.test/q", "PS http://w.a.test/p P http://w.a.test/q"},
       {"PD http://w.a.test/p", "P http://w.a.test/q", "P http://w.a.test/q"},
       {"- http://w.a.test/p", "D HTTP://W.A.TEST/P", "D HTTP://W.A.TEST/P"},  // one subkey
+      // covered by a later entry: nothing is written, so the one that shares the name stays
+      {"- http://a.test/x S http://a.test/z", "S HTTP://a.test/x", "- http://a.test/x S http://a.test/z"},
       {"S http://a.test/", "P http://a.test/d\\e", kRejected},  // would replace the site
       {"S http://a.test/", "PS http://a.test/x", kRejected},
   };
@@ -236,6 +238,11 @@ TEST_F(SafeListTest, DoubleByteCharactersAreOneUnit) {
   ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41", kPage));
   ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x60\x83\x41", kPage));
   EXPECT_EQ(Parse("P http://a.test/\x82\x60\x83\x41"), Keys(list));
+  // Covered by its page with a '/': the entry whose subkey it would share stays.
+  ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41/", kPage));
+  ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41", kPage));
+  EXPECT_EQ(Parse("P http://a.test/\x82\x60\x83\x41 P http://a.test/\x82\x81\x83\x41/"),
+            Keys(list));
   EXPECT_EQ(kProtectedByPage, Code(list, "http://A.TEST/\x82\x60\x83\x41"));
   EXPECT_EQ(kNotProtected, Code(list, "http://a.test/\x82\x60\x83\x61"));
   ASSERT_EQ(S_OK, list.Protect("http://\x89\x40.example/", kSite));
@@ -330,15 +337,18 @@ class WalkList {
     auto url = Decomposed(key.c_str());
     if (url == nullptr) url = Decomposed((key = "http://" + key).c_str());
     if (url == nullptr || !Storable(key)) return E_INVALIDARG;
-    const std::wstring name = Widen(key);
     for (auto it = entries.begin(); it != entries.end();) {
-      Overlap overlap = OverlapWith(it->type, it->url->view(), type, url->view());
-      bool same_name = false;
-      EXPECT_EQ(S_OK, SameKeyName(it->name, name, &same_name));
-      if (overlap == Overlap::kNone && same_name) overlap = Overlap::kReplaced;
+      const Overlap overlap = OverlapWith(it->type, it->url->view(), type, url->view());
       if (overlap == Overlap::kCovered) return S_OK;
       it = overlap == Overlap::kReplaced ? entries.erase(it) : it + 1;
     }
+    // Only an addition that is written takes the subkey of an entry that shares its name.
+    const std::wstring name = Widen(key);
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const WalkEntry& entry) {
+                    bool same_name = false;
+                    EXPECT_EQ(S_OK, SameKeyName(entry.name, name, &same_name));
+                    return same_name;
+                  }), entries.end());
     entries.push_back({name, key, type, url});
     return S_OK;
   }
