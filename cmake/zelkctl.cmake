@@ -2,9 +2,11 @@
 # itself is built by the tools/*/main.cpp glob; this adds what it needs beyond
 # that and registers the browser test of its exported log page.
 if(TARGET zelkctl)
-  # CommandLineToArgvW. The tool sits beside the server and the tests, so the
-  # end-to-end test finds it in its own folder.
-  target_link_libraries(zelkctl PRIVATE shell32)
+  # CommandLineToArgvW; and the safe list's key rules, so that an import can
+  # check a file against them before it changes anything.
+  target_link_libraries(zelkctl PRIVATE shell32 zelk_safelist)
+  # The tool sits beside the server and the tests, so the end-to-end test
+  # finds it in its own folder.
   set_target_properties(zelkctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   # Version data and the application manifest, as the server has.
   zelk_resource_script(zelkctl.rc)

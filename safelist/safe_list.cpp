@@ -126,23 +126,25 @@ void DescribeKey(const ListedUrl& url, bool decomposed, Entry* entry) {
   entry->domain_hash = DomainHash(view);
 }
 
-// The key text and url of an entry to add: the text as given if it
-// decomposes, else with "http://" in front. May throw std::bad_alloc.
+// May throw std::bad_alloc.
 template <typename Entry>
 HRESULT PrepareProtectEntry(const std::string& narrow_url, Entry* entry) {
   ListedUrl url;
-  std::string key(narrow_url.c_str());
-  if (!url.DecomposeListed(key.c_str(), IsLeadByte)) {
-    key.insert(0, kHttpPrefix);
-    if (!url.DecomposeListed(key.c_str(), IsLeadByte)) return E_INVALIDARG;
-  }
-  if (!IsStorableKeyText(key)) return E_INVALIDARG;
-  entry->key.swap(key);
+  ZELK_RETURN_IF_FAILED(KeyTextToProtect(narrow_url, &entry->key, &url));
   DescribeKey(url, true, entry);
   return S_OK;
 }
 
 }  // namespace
+
+HRESULT KeyTextToProtect(const std::string& narrow_url, std::string* key, ListedUrl* url) {
+  key->assign(narrow_url.c_str());
+  if (!url->DecomposeListed(key->c_str(), IsLeadByte)) {
+    key->insert(0, kHttpPrefix);
+    if (!url->DecomposeListed(key->c_str(), IsLeadByte)) return E_INVALIDARG;
+  }
+  return IsStorableKeyText(*key) ? S_OK : E_INVALIDARG;
+}
 
 HRESULT SafeList::Load() {
   try {

@@ -50,6 +50,12 @@ struct StoredUrl {
   int8_t kind = kSchemeUnknown;
 };
 
+// The key text that protecting `narrow_url` stores, with `url` decomposed
+// from it: the text as given if it decomposes, else with "http://" in front.
+// E_INVALIDARG when neither decomposes, or when the key holds '\' or is longer
+// than 255 characters: it could not be one subkey. May throw std::bad_alloc.
+HRESULT KeyTextToProtect(const std::string& narrow_url, std::string* key, ListedUrl* url);
+
 class SafeList {
  public:
   SafeList() = default;
@@ -67,10 +73,10 @@ class SafeList {
 
   // Protects a page, site or domain. A text that does not decompose is tried
   // again with "http://" in front; the text that decomposed is the key.
-  // Every entry of another type that overlaps the new one is removed, and so
-  // is an entry whose subkey the new one would share (the registry ignores
-  // letter case); if an entry of the same type already covers it, S_OK and
-  // nothing more.
+  // Every entry of another type that overlaps the new one is removed; if an
+  // entry of the same type already covers it, S_OK and nothing more. Only
+  // when the new subkey is about to be written is an entry whose subkey it
+  // would share (the registry ignores letter case) removed too.
   //   E_INVALIDARG: `type` is not one EntryType; the text does not decompose
   //     even with the prefix; or the key contains '\' or is longer than 255
   //     characters (it could not be stored as one subkey). Nothing changed.

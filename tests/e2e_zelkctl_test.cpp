@@ -237,7 +237,8 @@ class ZelkctlListTest : public ZelkctlTest {
 
 // Pages, sites and domains in turn, each of a domain of its own so that none covers
 // another, every tenth with letters beyond ASCII; the import reads a byte order mark,
-// comments, blanks and CR LF, and the export writes the plain form, to a file and to -.
+// comments, blanks and CR LF, and the export writes the plain form, to a file and to -;
+// the same lines in UTF-16 of either byte order replace the list with itself.
 TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
   const std::wstring letters = NonAsciiLetters();
   ASSERT_FALSE(letters.empty());
@@ -250,7 +251,8 @@ TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
                               std::to_wstring(index) + extra + L".test/" +
                               (index % 3 == 0 ? L"p" + extra : L"");
     listing += line + L"\n";
-    input += (index % 2 ? " \t" : "") + Encoded(CP_UTF8, line) + " \r\n";
+    input += (index % 2 ? " \t" : "") + Encoded(CP_UTF8, line) + (index % 7 ? " " : "  # why") +
+             "\r\n";
   }
   std::ofstream(file_, std::ios::binary) << input;
   const std::string exported = Encoded(CP_UTF8, L"# zelkctl safe list, 1000 entries\n" + listing);
@@ -263,18 +265,29 @@ TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
   Out({"list", "import", "--replace", "-"});
   EXPECT_EQ("(standard input): 1000 lines applied: 1000 added, 0 already covered, 0 replaced\n",
             Out({"list", "import", "--replace", "-"}, exported));
+  for (const bool big_endian : {false, true}) {
+    std::string utf16;
+    for (const wchar_t c : L"\xFEFF" + listing) {
+      const char bytes[] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+      utf16 += big_endian ? std::string{bytes[1], bytes[0]} : std::string(bytes, 2);
+    }
+    EXPECT_EQ("(standard input): 1000 lines applied: 0 added, 1000 already covered, 0 replaced\n",
+              Out({"list", "import", "--replace", "-"}, utf16));
+  }
   EXPECT_EQ(Encoded(CP_ACP, listing), Out({"list"}));
 }
 
 // The type comes from the subkey, as the server loads it: a value that is not
-// one type shows as its number, anything but a REG_DWORD as a page.
-TEST_F(ZelkctlListTest, ListShowsTheStoredTypeAndImportRefusesTypeNumbers) {
+// one type shows as its number, anything but a REG_DWORD as a page. A backup
+// leaves out, and tells, the entries an import cannot make again; --replace
+// keeps them.
+TEST_F(ZelkctlListTest, TypesShownAndABackupKeepsWhatItCannotRestore) {
   const std::tuple<std::string, DWORD, DWORD, std::string> rows[] = {
-      {"http://a.zelkctl-t.test/", REG_DWORD, 4, "domain"},
-      {"http://b.zelkctl-t.test/", REG_DWORD, 3, "type=3"},
-      {"http://c.zelkctl-t.test/", REG_DWORD, 0, "type=0"},
-      {"http://d.zelkctl-t.test/", REG_SZ, 0, "page"},
-      {"http://e.zelkctl-t.test/", REG_NONE, 0, "page"},  // no default value
+      {"http://zelkctl-ta.test/", REG_DWORD, 4, "domain"},
+      {"http://zelkctl-tb.test/", REG_DWORD, 3, "type=3"},
+      {"http://zelkctl-tc.test/", REG_DWORD, 0, "type=0"},
+      {"http://zelkctl-td.test/", REG_SZ, 0, "page"},
+      {"http://zelkctl-te.test/", REG_NONE, 0, "page"},  // no default value
   };
   std::string shown, urls;
   for (const auto& [url, value_type, value, word] : rows) {
@@ -289,33 +302,62 @@ TEST_F(ZelkctlListTest, ListShowsTheStoredTypeAndImportRefusesTypeNumbers) {
   }
   EXPECT_EQ(shown, Out({"list"}));
   EXPECT_EQ(urls, Out({"list", "--urls"}));
-  Out({"list", "export", file_});
-  const ToolRun run = RunTool({"list", "import", file_});
+  const std::string why = " is none of page (1), site (2) and domain (4), the only types the "
+                          "server makes";
+  const std::string kept = "  type=3 http://zelkctl-tb.test/ (could not be put back: its "
+                           "stored type 3" + why + ")\n  type=0 http://zelkctl-tc.test/ (could "
+                           "not be put back: its stored type 0" + why + ")\n";
+  ToolRun run = RunTool({"list", "export", file_});
   EXPECT_EQ(1u, run.exit_code) << run;
-  const std::string refused = " entries cannot be imported: the server makes only page, site "
-                              "and domain entries\n";
-  EXPECT_EQ(file_ + ":3: \"type=3\"" + refused + file_ + ":4: \"type=0\"" + refused +
-                "zelkctl: list import: 2 lines not understood; nothing was changed\n",
-            run.err);
+  EXPECT_EQ("zelkctl: list export: entry 2 (type=3 http://zelkctl-tb.test/) cannot be restored: "
+            "its stored type 3" + why + "\nzelkctl: list export: entry 3 (type=0 "
+            "http://zelkctl-tc.test/) cannot be restored: its stored type 0" + why +
+            "\nzelkctl: list export: 2 entries left out, as told above\n", run.err);
+  EXPECT_EQ("# zelkctl safe list, 3 entries\ndomain http://zelkctl-ta.test/\npage "
+            "http://zelkctl-td.test/\npage http://zelkctl-te.test/\n", FileBytes(file_));
+  EXPECT_EQ(file_ + ": 3 entries (2 pages, 0 sites, 1 domain); --replace would first remove 0 "
+            "entries it does not hold\nand leave 2 entries it does not hold in place:\n" + kept +
+            "nothing changed (dry run)\n", Out({"list", "import", "--dry-run", "--replace", file_}));
+  run = RunTool({"list", "import", "--replace", file_});
+  EXPECT_EQ(0u, run.exit_code) << run;
+  EXPECT_EQ("zelkctl: list import: --replace leaves 2 entries that " + file_ +
+            " does not hold in place:\n" + kept, run.err);
+  EXPECT_EQ(2u, Count(Out({"list"}), "type="));
+  for (const auto& row : rows) Out({"unprotect", std::get<0>(row)});  // the server holds sites
 }
 
-// Every bad line is reported with its number, and nothing changes, not even
-// by the good lines around them or by --replace.
+// Every bad line is reported with its number, the first 20 of them, and nothing
+// changes, not even by the good lines around them or by --replace.
 TEST_F(ZelkctlListTest, MalformedFileChangesNothing) {
   Out({"protect", "site", "http://kept.zelkctl-m.test/"});
-  std::ofstream(file_, std::ios::binary) << "page http://ok.zelkctl-m.test/\n"
-                                            "pages http://a.zelkctl-m.test/\nsite\n  # a comment\n"
-                                            "domain http://\xFF.zelkctl-m.test/\n"
-                                            "page http://a.zelkctl-m.test/\x01\n";
-  const std::string at = file_ + ":";
+  const std::string at = "http://a.zelkctl-m.test/";
+  const std::pair<std::string, std::string> bad_lines[] = {
+      {"pages " + at, "unknown entry type \"pages\"; a line is \"page URL\", \"site URL\" or "
+                      "\"domain URL\""},
+      {"site  # no URL", "no URL after \"site\""},
+      {"domain http://\xFF.zelkctl-m.test/", "not UTF-8 text"},
+      {"page " + at + "\x01", "the URL holds the control character \\x01"},
+      {"page " + at + "a\\b", "the URL holds a '\\', which a registry name cannot"},
+      {"page " + at + std::string(232, 'x'), "the URL is longer than 255 characters"},
+      {"site " + at + "\xE0\xB8\x81", "the URL cannot be held in code page " +
+                                        std::to_string(GetACP())},
+      {"page u@v@zelkctl-m.test", "the server cannot store the URL: it is no URL, or with "
+                                  "\"http://\" in front it is longer than 255 characters"},
+      {"type=3 " + at, "\"type=3\" entries cannot be imported: the server makes only page, "
+                       "site and domain entries"},
+  };
+  std::string file = "page http://ok.zelkctl-m.test/\n  # a comment\n", report;
+  for (size_t number = 3; number <= 24; ++number) {
+    const auto& [line, reason] = bad_lines[number < 12 ? number - 3 : 0];
+    file += line + "\n";
+    if (number <= 22) report += file_ + ":" + std::to_string(number) + ": " + reason + "\n";
+  }
+  std::ofstream(file_, std::ios::binary) << file;
   for (const char* option : {"--replace", "--dry-run"}) {
     const ToolRun run = RunTool({"list", "import", option, file_});
     EXPECT_EQ(1u, run.exit_code) << run;
-    EXPECT_EQ(at + "2: unknown entry type \"pages\"; a line is \"page URL\", \"site URL\" or "
-                  "\"domain URL\"\n" + at + "3: no URL after \"site\"\n" + at +
-                  "5: not UTF-8 text\n" + at + "6: the URL holds the control character \\x01\n"
-                  "zelkctl: list import: 4 lines not understood; nothing was changed\n",
-              run.err);
+    EXPECT_EQ(report + "zelkctl: list import: 22 lines not understood (the first 20 shown); "
+              "nothing was changed\n", run.err);
   }
   EXPECT_EQ("site http://kept.zelkctl-m.test/\n", Out({"list"}));
 }
@@ -328,7 +370,7 @@ TEST_F(ZelkctlListTest, ReplaceDryRunAndOverlap) {
       "site http://keep.zelkctl-r.test/\npage http://drop.zelkctl-r.test/x\ndomain "
       "http://w.retype.test/\n");
   std::ofstream(file_, std::ios::binary) << "site http://keep.zelkctl-r.test/\n"
-                                            "page http://w.retype.test/\n"
+                                            "page http://w.retype.test/  # kiosk\n"
                                             "domain http://new.zelkctl-n.test/\n";
   const std::string before = Out({"list"});
   EXPECT_EQ(file_ + ": 3 entries (1 page, 1 site, 1 domain); --replace would first remove 2 "
@@ -348,22 +390,33 @@ TEST_F(ZelkctlListTest, ReplaceDryRunAndOverlap) {
             Out({"list", "import", "-"}, "site http://w.retype.test/other\n"));
 }
 
-// A key text the server refuses (a backslash) stops the import at its line;
-// the lines before it stay.
-TEST_F(ZelkctlListTest, ServerFailureStopsTheImportAtItsLine) {
+// A change the registry refuses (a subkey the server has not loaded, that it may
+// not write) stops the import at its line: the lines before it stay, and what
+// --replace removed is put back.
+TEST_F(ZelkctlListTest, ServerFailureStopsTheImportAndPutsBackWhatItRemoved) {
+  Out({"protect", "domain", "http://gone.zelkctl-g.test/"});
+  const std::wstring locked = L"Software\\Zelk\\SafeList\\http://three.zelkctl-f.test/a";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, locked.c_str(), nullptr, REG_SZ,
+                                           L"", sizeof(wchar_t)));
   std::ofstream(file_, std::ios::binary) << "page http://one.zelkctl-f.test/1\n"
                                             "site http://two.zelkctl-f.test/\n"
-                                            "page http://three.zelkctl-f.test/a\\b\n"
+                                            "page http://three.zelkctl-f.test/a\n"
                                             "domain http://four.zelkctl-f.test/\n";
-  const ToolRun run = RunTool({"list", "import", file_});
+  ToolRun run;
+  {
+    ReadOnlyKeys read_only({locked.c_str()});
+    run = RunTool({"list", "import", "--replace", file_});
+  }
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, locked.c_str()));
   EXPECT_EQ(2u, run.exit_code) << run;
   EXPECT_EQ(0u, run.err.find("zelkctl: list import: " + file_ +
-                             ":3: ProtectPage failed: 0x80070057 ")) << run;
+                             ":3: ProtectPage failed: 0x80070005 ")) << run;
   EXPECT_NE(std::string::npos,
             run.err.find("\nzelkctl: 2 lines applied before it stay (2 added, 0 already "
                          "covered, 0 replaced); line 3 and the lines after it were not "
-                         "applied\n")) << run;
-  EXPECT_EQ("page http://one.zelkctl-f.test/1\nsite http://two.zelkctl-f.test/\n", Out({"list"}));
+                         "applied; put back 1 of the 1 entry removed first\n")) << run;
+  EXPECT_EQ("page http://one.zelkctl-f.test/1\nsite http://two.zelkctl-f.test/\n"
+            "domain http://gone.zelkctl-g.test/\n", Out({"list"}));
 }
 
 }  // namespace

@@ -59,24 +59,29 @@ const Command kCommands[] = {
      L"Writes the safe list to FILE in the lines \"zelkctl list\" shows, in UTF-8 with\n"
      L"LF line ends, after the comment line \"# zelkctl safe list, N entries\". FILE is\n"
      L"written whole or not at all; an existing FILE is replaced. \"-\" writes to\n"
-     L"standard output.\n",
+     L"standard output. An entry that an import could not make again exactly is\n"
+     L"named with the reason and left out; the rest is written (exit code 1).\n",
      RunListExport},
     {L"list", L"import", L"[OPTIONS] FILE", 1, 3,
      L"add the entries of a file to the safe list",
      L"Adds the entries of FILE, lines as \"zelkctl list export\" writes them, to the\n"
-     L"safe list in their order. Blank lines, lines that begin with '#' and blanks\n"
+     L"safe list in their order. FILE is UTF-8, or UTF-16 with a byte order mark.\n"
+     L"Blank lines, lines that begin with '#', a '#' comment after a blank and blanks\n"
      L"around the words are ignored; \"-\" reads standard input. FILE is read whole\n"
-     L"first: if any line is not understood, every such line is shown as FILE:LINE\n"
-     L"and nothing is changed (exit code 1). \"type=N\" lines are refused: the server\n"
-     L"makes only page, site and domain entries. OPTIONS, before FILE:\n"
+     L"first: if any line is not understood or holds a URL the server would refuse,\n"
+     L"the first 20 such lines are shown as FILE:LINE, then their count, and nothing\n"
+     L"is changed (exit code 1). \"type=N\" lines are refused: the server makes only\n"
+     L"page, site and domain entries. OPTIONS, before FILE:\n"
      L"  --dry-run  read FILE and tell what it holds (and, with --replace, what would be\n"
      L"             removed); change nothing\n"
      L"  --replace  first remove every entry that no line of FILE holds with the same\n"
-     L"             URL text and type, so that the list becomes the file's\n"
+     L"             URL text and type, so that the list becomes the file's; an entry\n"
+     L"             that could not be put back stays, and is shown\n"
      L"At the end it shows how many entries were added, how many lines were already\n"
      L"covered (or overtaken by a later line) and how many entries were replaced by\n"
      L"overlapping ones. A failure reported by the server stops the import at that\n"
-     L"line (exit code 2); the lines applied before it stay.\n",
+     L"line (exit code 2); the lines applied before it stay, and the entries that\n"
+     L"--replace removed are put back.\n",
      RunListImport},
     {L"log", L"show", L"", 0, 0, L"show the pop-up log as a table",
      L"Shows the pop-up log as a plain-text table: the pop-up's URL, the URL of the\n"

@@ -18,6 +18,9 @@ namespace ctl {
 enum ExitCode : int {
   kExitSuccess = 0,
   kExitUsage = 1,    // the command line was wrong; nothing was done
+  // The run did all it could and told what it could not ("list export" of
+  // entries that a backup cannot restore).
+  kExitIncomplete = 1,
   kExitFailure = 2,  // the server (or the system) reported a failure
 };
 

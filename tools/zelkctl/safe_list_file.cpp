@@ -3,6 +3,7 @@
 #include "platform/status.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/console.h"
+#include "tools/zelkctl/entry_checks.h"
 #include "tools/zelkctl/utf8_file.h"
 
 namespace zelk {
@@ -10,7 +11,9 @@ namespace ctl {
 
 namespace {
 
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LeByteOrderMark[] = "\xFF\xFE";
+constexpr char kUtf16BeByteOrderMark[] = "\xFE\xFF";
 constexpr wchar_t kBlanks[] = L" \t\r";
 constexpr wchar_t kTypePrefix[] = L"type=";
 
@@ -28,6 +31,15 @@ bool StartsWithTypeNumber(const std::wstring& word) {
   return word.size() >= 5 && EqualsIgnoringCase(word.substr(0, 5), kTypePrefix);
 }
 
+// Where a comment starts after an entry: a '#' that follows a blank. A '#'
+// right after other text is part of the URL ("http://a.test/#top").
+size_t CommentStart(const std::wstring& text) {
+  for (size_t index = 1; index < text.size(); ++index) {
+    if (text[index] == L'#' && IsBlank(text[index - 1])) return index;
+  }
+  return std::wstring::npos;
+}
+
 size_t FirstControl(const std::wstring& text) {
   for (size_t index = 0; index < text.size(); ++index) {
     if (IsControl(text[index])) return index;
@@ -40,8 +52,8 @@ size_t FirstControl(const std::wstring& text) {
 std::wstring ReadEntryLine(const std::wstring& text, ImportLine* line) {
   const size_t word_end = text.find_first_of(L" \t");
   const std::wstring word = text.substr(0, word_end);
-  const std::wstring url =
-      word_end == std::wstring::npos ? std::wstring() : Trimmed(text.substr(word_end));
+  const std::wstring rest = word_end == std::wstring::npos ? std::wstring() : text.substr(word_end);
+  const std::wstring url = Trimmed(rest.substr(0, CommentStart(rest)));
   if (StartsWithTypeNumber(word)) {
     return L"\"" + Visible(word) +
            L"\" entries cannot be imported: the server makes only page, site and domain entries";
@@ -56,8 +68,77 @@ std::wstring ReadEntryLine(const std::wstring& text, ImportLine* line) {
   if (control != std::wstring::npos) {
     return L"the URL holds the control character " + Visible(url.substr(control, 1));
   }
+  std::wstring refused = WhyServerRefuses(url);
+  if (!refused.empty()) return refused;
   line->url = url;
   return std::wstring();
+}
+
+// One line of the file as text, or why its bytes are no text.
+struct TextLine {
+  size_t number;
+  bool decoded;
+  std::wstring text;  // the line without its LF; the reason when not decoded
+};
+
+// UTF-16 text from its bytes, in either byte order; a last odd byte is lost
+// and reported by the caller.
+std::wstring WideFromUtf16(const std::string& bytes, size_t start, bool big_endian) {
+  std::wstring text;
+  text.reserve((bytes.size() - start) / 2);
+  for (size_t index = start; index + 1 < bytes.size(); index += 2) {
+    const unsigned char first = static_cast<unsigned char>(bytes[index]);
+    const unsigned char second = static_cast<unsigned char>(bytes[index + 1]);
+    text.push_back(static_cast<wchar_t>(big_endian ? first << 8 | second : second << 8 | first));
+  }
+  return text;
+}
+
+// A UTF-16 file, as PowerShell writes with '>': decoded whole, then split.
+void SplitUtf16(const std::string& bytes, bool big_endian, std::vector<TextLine>* lines) {
+  const std::wstring text = WideFromUtf16(bytes, 2, big_endian);
+  size_t start = 0;
+  for (size_t number = 1; start < text.size(); ++number) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    lines->push_back({number, true, text.substr(start, end - start)});
+    start = end + 1;
+  }
+  if (bytes.size() % 2 != 0) {
+    const size_t last = lines->empty() ? 1 : lines->back().number;
+    if (!lines->empty()) lines->pop_back();
+    lines->push_back({last, false, L"the file ends within a UTF-16 character"});
+  }
+}
+
+// UTF-8, with or without its byte order mark: each line decoded by itself,
+// so that one bad line is told by its number.
+HRESULT SplitUtf8(const std::string& bytes, std::vector<TextLine>* lines) {
+  size_t start = bytes.compare(0, 3, kUtf8ByteOrderMark) == 0 ? 3 : 0;
+  for (size_t number = 1; start < bytes.size(); ++number) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    TextLine line = {number, true, std::wstring()};
+    const HRESULT status = WideFromUtf8(bytes.substr(start, end - start), &line.text);
+    start = end + 1;
+    if (status == E_OUTOFMEMORY) return status;
+    if (FAILED(status)) line = {number, false, L"not UTF-8 text"};
+    lines->push_back(std::move(line));
+  }
+  return S_OK;
+}
+
+// The file's lines, by its byte order mark. May throw std::bad_alloc.
+HRESULT SplitIntoLines(const std::string& bytes, std::vector<TextLine>* lines) {
+  if (bytes.compare(0, 2, kUtf16LeByteOrderMark) == 0) {
+    SplitUtf16(bytes, false, lines);
+    return S_OK;
+  }
+  if (bytes.compare(0, 2, kUtf16BeByteOrderMark) == 0) {
+    SplitUtf16(bytes, true, lines);
+    return S_OK;
+  }
+  return SplitUtf8(bytes, lines);
 }
 
 }  // namespace
@@ -76,6 +157,9 @@ std::wstring WhyNotOnOneLine(const std::wstring& key) {
   }
   if (key.empty()) return L"it is empty";
   if (IsBlank(key.front()) || IsBlank(key.back())) return L"it begins or ends with a blank";
+  if (CommentStart(key) != std::wstring::npos) {
+    return L"it holds a '#' after a blank, which a line reads as the start of a comment";
+  }
   return std::wstring();
 }
 
@@ -87,26 +171,21 @@ std::wstring SafeListFileText(const std::vector<TypedEntry>& entries) {
 
 HRESULT ParseSafeListFile(const std::string& bytes, std::vector<ImportLine>* lines,
                           std::vector<LineError>* errors) {
-  size_t start = bytes.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
-  for (size_t number = 1; start < bytes.size(); ++number) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::wstring text;
-    const HRESULT status = WideFromUtf8(bytes.substr(start, end - start), &text);
-    start = end + 1;
-    if (status == E_OUTOFMEMORY) return status;
-    if (FAILED(status)) {
-      errors->push_back({number, L"not UTF-8 text"});
+  std::vector<TextLine> text_lines;
+  ZELK_RETURN_IF_FAILED(SplitIntoLines(bytes, &text_lines));
+  for (TextLine& text_line : text_lines) {
+    if (!text_line.decoded) {
+      errors->push_back({text_line.number, text_line.text});
       continue;
     }
-    text = Trimmed(text);
+    const std::wstring text = Trimmed(text_line.text);
     if (text.empty() || text[0] == L'#') continue;
-    ImportLine line = {number, nullptr, std::wstring()};
+    ImportLine line = {text_line.number, nullptr, std::wstring()};
     std::wstring reason = ReadEntryLine(text, &line);
     if (reason.empty()) {
       lines->push_back(std::move(line));
     } else {
-      errors->push_back({number, std::move(reason)});
+      errors->push_back({text_line.number, std::move(reason)});
     }
   }
   return S_OK;

@@ -2,7 +2,8 @@
 // "list import": one entry per line, "page URL", "site URL" or "domain URL",
 // and "type=N URL" for a stored type that is not one of the three. A file
 // holds these lines in UTF-8 with LF line ends after a comment line that
-// counts them.
+// counts them; an import also reads UTF-16 files that begin with a byte
+// order mark, as PowerShell writes them.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +20,8 @@ namespace ctl {
 std::wstring EntryLine(const TypedEntry& entry);
 
 // Why `key` cannot be written as the URL of a line that reads back the same
-// (a control character, or a blank at either end, which reading drops);
-// empty when it can.
+// (a control character, a blank at either end, which reading drops, or a '#'
+// after a blank, which reading takes for a comment); empty when it can.
 std::wstring WhyNotOnOneLine(const std::wstring& key);
 
 // The whole file: the comment line "# zelkctl safe list, N entries", then
@@ -39,10 +40,12 @@ struct LineError {
   std::wstring reason;
 };
 
-// Reads the bytes of a file: a UTF-8 byte order mark, LF or CR LF line ends,
-// '#' comments and blank lines, blanks around the words. Every line that is
-// not an entry of one of the three types nor ignorable is an error.
-// S_OK (with or without errors) or E_OUTOFMEMORY.
+// Reads the bytes of a file: UTF-8 with or without its byte order mark, or
+// UTF-16 LE or BE after theirs; LF or CR LF line ends; '#' comments, blank
+// lines, blanks around the words, and a comment after an entry ("page URL
+// # why", the '#' after a blank). Every line that is not an entry of one of
+// the three types nor ignorable is an error, and so is an entry whose URL the
+// server would refuse. S_OK (with or without errors) or E_OUTOFMEMORY.
 HRESULT ParseSafeListFile(const std::string& bytes, std::vector<ImportLine>* lines,
                           std::vector<LineError>* errors);
 

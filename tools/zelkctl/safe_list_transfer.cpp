@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
+#include "tools/zelkctl/entry_checks.h"
 #include "tools/zelkctl/progress_line.h"
 #include "tools/zelkctl/safe_list_file.h"
 #include "tools/zelkctl/typed_safe_list.h"
@@ -30,15 +31,27 @@ std::wstring EntryCount(size_t count) { return Counted(count, L"entry", L"entrie
 
 // --- export ------------------------------------------------------------------------
 
-// One report line for each entry that cannot stand on a line of its own: a
-// backup that changed or dropped it would restore a different list.
-std::wstring UnwritableEntries(const std::vector<TypedEntry>& entries) {
+// Why an entry could not come back from a backup as it is: it cannot stand
+// on a line of its own, or an import could not make it again. Empty when it
+// can.
+std::wstring WhyNotInBackup(const TypedEntry& entry) {
+  const std::wstring why = WhyNotOnOneLine(entry.key);
+  return why.empty() ? WhyNotRestorable(entry) : why;
+}
+
+// Splits the list into the entries a backup restores exactly and one report
+// line for each of the others.
+std::wstring SplitRestorable(const std::vector<TypedEntry>& entries,
+                             std::vector<TypedEntry>* restorable) {
   std::wstring report;
   for (size_t index = 0; index < entries.size(); ++index) {
-    const std::wstring why = WhyNotOnOneLine(entries[index].key);
-    if (why.empty()) continue;
+    const std::wstring why = WhyNotInBackup(entries[index]);
+    if (why.empty()) {
+      restorable->push_back(entries[index]);
+      continue;
+    }
     report += L"zelkctl: list export: entry " + std::to_wstring(index + 1) + L" (" +
-              Visible(EntryLine(entries[index])) + L") cannot be written: " + why + L"\n";
+              Visible(EntryLine(entries[index])) + L") cannot be restored: " + why + L"\n";
   }
   return report;
 }
@@ -95,14 +108,21 @@ HRESULT ReadInput(const std::wstring& path, std::string* bytes) {
   return ReadFileBytes(path, bytes);
 }
 
+// At most this many bad lines are shown; the count tells the rest.
+constexpr size_t kMaxLinesReported = 20;
+
 int ReportMalformed(Invocation& call, const std::wstring& name,
                     const std::vector<LineError>& errors) {
   std::wstring report;
-  for (const LineError& error : errors) {
-    report += name + L":" + std::to_wstring(error.number) + L": " + error.reason + L"\n";
+  const size_t shown = errors.size() < kMaxLinesReported ? errors.size() : kMaxLinesReported;
+  for (size_t index = 0; index < shown; ++index) {
+    report += name + L":" + std::to_wstring(errors[index].number) + L": " +
+              errors[index].reason + L"\n";
   }
   report += L"zelkctl: list import: " + Counted(errors.size(), L"line", L"lines") +
-            L" not understood; nothing was changed\n";
+            L" not understood";
+  if (shown < errors.size()) report += L" (the first " + std::to_wstring(shown) + L" shown)";
+  report += L"; nothing was changed\n";
   call.console().Err(report);
   return kExitUsage;
 }
@@ -140,11 +160,77 @@ std::wstring EntryLines(const std::wstring& indent, const std::vector<TypedEntry
   return text;
 }
 
+// An entry that --replace leaves in place, and why.
+struct KeptEntry {
+  TypedEntry entry;
+  std::wstring why;
+};
+
+std::wstring KeptLines(const std::vector<KeptEntry>& kept) {
+  std::wstring text;
+  for (const KeptEntry& item : kept) {
+    text += L"  " + Visible(EntryLine(item.entry)) + L" (" + item.why + L")\n";
+  }
+  return text;
+}
+
+// What --replace does with the entries that no line of the file holds.
+struct ReplacePlan {
+  std::vector<TypedEntry> to_remove;
+  std::vector<KeptEntry> kept;
+};
+
+// Why removing `entry` would lose an entry that could not be put back:
+// UnprotectUrl removes whatever covers the URL. Empty when it would not.
+std::wstring WhyRemovalLoses(const TypedEntry& entry, const std::vector<TypedEntry>& fragile) {
+  for (const TypedEntry& other : fragile) {
+    if (!(other == entry) && UnprotectRemoves(entry, other)) {
+      return L"removing it would also remove \"" + Visible(EntryLine(other)) +
+             L"\", which could not be put back";
+    }
+  }
+  return std::wstring();
+}
+
+// --replace never removes an entry that it could not make again, nor one
+// whose removal would take such an entry with it: a restore must not lose
+// what it cannot give back.
+ReplacePlan PlanReplace(const std::vector<TypedEntry>& list, const std::vector<ImportLine>& lines) {
+  std::vector<TypedEntry> fragile;
+  for (const TypedEntry& entry : list) {
+    if (!WhyNotRestorable(entry).empty()) fragile.push_back(entry);
+  }
+  ReplacePlan plan;
+  for (const TypedEntry& entry : EntriesNotHeld(list, lines)) {
+    std::wstring why = WhyNotRestorable(entry);
+    if (!why.empty()) {
+      why = L"could not be put back: " + why;
+    } else {
+      why = WhyRemovalLoses(entry, fragile);
+    }
+    if (why.empty()) {
+      plan.to_remove.push_back(entry);
+    } else {
+      plan.kept.push_back({entry, std::move(why)});
+    }
+  }
+  return plan;
+}
+
+// The entries of `entries` that `from` holds (or, with !present, lacks), in
+// their order.
+std::vector<TypedEntry> Among(const std::vector<TypedEntry>& entries,
+                              const std::vector<TypedEntry>& from, bool present) {
+  const std::set<TypedEntry> in_from(from.begin(), from.end());
+  std::vector<TypedEntry> chosen;
+  for (const TypedEntry& entry : entries) {
+    if ((in_from.count(entry) != 0) == present) chosen.push_back(entry);
+  }
+  return chosen;
+}
+
 size_t CountMissing(const std::vector<TypedEntry>& entries, const std::vector<TypedEntry>& from) {
-  const std::set<TypedEntry> present(from.begin(), from.end());
-  size_t missing = 0;
-  for (const TypedEntry& entry : entries) missing += present.count(entry) == 0 ? 1 : 0;
-  return missing;
+  return Among(entries, from, false).size();
 }
 
 // What the applied lines did, told apart by the list before and after them:
@@ -159,69 +245,96 @@ std::wstring Changes(const std::vector<TypedEntry>& before, const std::vector<Ty
          L" already covered, " + std::to_wstring(CountMissing(before, after)) + L" replaced";
 }
 
-// One import: the removals of --replace, then the file's lines in order.
+// One import: the removals of --replace, then the file's lines in order. A
+// failure after the removals began puts the removed entries back.
 class ListImport {
  public:
   // `list` is the safe list as it is now.
   ListImport(Invocation& call, IZelkHelper* helper, const std::wstring& name,
              const std::vector<ImportLine>& lines, std::vector<TypedEntry> list)
-      : call_(call), helper_(helper), name_(name), lines_(lines), before_(std::move(list)) {}
+      : call_(call), helper_(helper), name_(name), lines_(lines), original_(list),
+        before_(std::move(list)) {}
 
-  // Removes the entries that the file does not hold. kExitSuccess, or the
-  // exit code after reporting why not all of them could be removed.
-  int RemoveNotHeld(const std::vector<TypedEntry>& not_held);
+  // Removes the planned entries and tells which ones stay. kExitSuccess, or
+  // the exit code after reporting a failure.
+  int Remove(const ReplacePlan& plan);
   // Applies every line; reports the outcome and returns the exit code.
   int ApplyLines();
 
  private:
-  int ReportLeftBehind(const std::vector<TypedEntry>& left);
+  void ReportKept(std::vector<KeptEntry> kept, const std::vector<TypedEntry>& to_remove);
+  std::wstring PutBack(const std::vector<TypedEntry>& removed_first);
   int ReportStopped(size_t index, HRESULT status);
 
   Invocation& call_;
   IZelkHelper* helper_;
   std::wstring name_;
   const std::vector<ImportLine>& lines_;
-  size_t removed_ = 0;
-  std::vector<TypedEntry> before_;  // the list before the first line is applied
+  const std::vector<TypedEntry> original_;
+  std::vector<TypedEntry> removed_;  // by the removals, in list order
+  std::vector<TypedEntry> before_;   // the list before the first line is applied
 };
 
-int ListImport::RemoveNotHeld(const std::vector<TypedEntry>& not_held) {
-  if (not_held.empty()) return kExitSuccess;
-  {
-    ProgressLine progress(&call_.console(), L"removing", not_held.size());
-    for (size_t index = 0; index < not_held.size(); ++index) {
+int ListImport::Remove(const ReplacePlan& plan) {
+  HRESULT status = S_OK;
+  std::wstring failed;
+  if (!plan.to_remove.empty()) {
+    ProgressLine progress(&call_.console(), L"removing", plan.to_remove.size());
+    for (size_t index = 0; index < plan.to_remove.size() && SUCCEEDED(status); ++index) {
       progress.Update(index);
       UniqueBstr key;
-      HRESULT status = BstrFromWide(not_held[index].key, &key);
+      status = BstrFromWide(plan.to_remove[index].key, &key);
       if (SUCCEEDED(status)) status = helper_->UnprotectUrl(key.get());
-      // A text that does not decompose is refused; the check below names it.
-      if (FAILED(status) && status != E_INVALIDARG) {
-        progress.Clear();
-        const std::wstring hint = L"the entries removed before it stay removed; no line of " +
-                                  name_ + L" was applied";
-        return call_.Failure(L"UnprotectUrl of " + Visible(not_held[index].key), status,
-                             hint.c_str());
-      }
+      // A text the server does not decompose stays; it is told below.
+      if (status == E_INVALIDARG) status = S_OK;
+      if (FAILED(status)) failed = plan.to_remove[index].key;
     }
   }
   std::vector<TypedEntry> remaining;
-  const HRESULT status = FetchTypedSafeList(helper_, &remaining);
-  if (FAILED(status)) return call_.Failure(L"reading the safe list", status);
-  // UnprotectUrl removes whatever covers the URL, entries that the file holds
-  // too (their lines add them again), but an entry with no type bit, or whose
-  // text does not decompose, covers nothing and stays.
-  removed_ = CountMissing(before_, remaining);
+  const HRESULT read = FetchTypedSafeList(helper_, &remaining);
+  if (FAILED(status) || FAILED(read)) {
+    const std::wstring hint = PutBack(original_) + L"; no line of " + name_ + L" was applied";
+    if (FAILED(status)) {
+      return call_.Failure(L"UnprotectUrl of " + Visible(failed), status, hint.c_str());
+    }
+    return call_.Failure(L"reading the safe list", read, hint.c_str());
+  }
+  removed_ = Among(original_, remaining, false);
   before_.swap(remaining);
-  const std::vector<TypedEntry> left = EntriesNotHeld(before_, lines_);
-  return left.empty() ? kExitSuccess : ReportLeftBehind(left);
+  ReportKept(plan.kept, plan.to_remove);
+  return kExitSuccess;
 }
 
-int ListImport::ReportLeftBehind(const std::vector<TypedEntry>& left) {
-  call_.console().Err(L"zelkctl: list import: UnprotectUrl does not remove " +
-                      Counted(left.size(), L"entry", L"entries") + L" that " + name_ +
-                      L" does not hold:\n" + EntryLines(L"  ", left) +
-                      L"zelkctl: no line of " + name_ + L" was applied\n");
-  return kExitFailure;
+// The planned entries left in place, and any that the server did not remove.
+void ListImport::ReportKept(std::vector<KeptEntry> kept, const std::vector<TypedEntry>& to_remove) {
+  for (TypedEntry& entry : Among(to_remove, before_, true)) {
+    kept.push_back({std::move(entry), L"UnprotectUrl leaves it"});
+  }
+  if (kept.empty()) return;
+  call_.console().Err(L"zelkctl: list import: --replace leaves " + EntryCount(kept.size()) +
+                      L" that " + name_ + L" does not hold in place:\n" + KeptLines(kept));
+}
+
+// Protects again, in list order, each of `removed_first` that is missing
+// now. Tells what became of them.
+std::wstring ListImport::PutBack(const std::vector<TypedEntry>& removed_first) {
+  std::vector<TypedEntry> now;
+  if (FAILED(FetchTypedSafeList(helper_, &now))) {
+    return L"the entries removed first could not be read back";
+  }
+  const std::vector<TypedEntry> removed = Among(removed_first, now, false);
+  if (removed.empty()) return L"no entry was removed";
+  size_t lost = 0;
+  for (const TypedEntry& entry : removed) {
+    const EntryKind* kind = EntryKindOfType(entry.type);
+    UniqueBstr url;
+    HRESULT status = kind != nullptr ? BstrFromWide(entry.key, &url) : E_INVALIDARG;
+    if (SUCCEEDED(status)) status = (helper_->*kind->protect)(url.get());
+    lost += FAILED(status) ? 1 : 0;
+  }
+  std::wstring told = L"put back " + std::to_wstring(removed.size() - lost) + L" of the " +
+                     EntryCount(removed.size()) + L" removed first";
+  return lost == 0 ? told : told + L" (" + std::to_wstring(lost) + L" could not be)";
 }
 
 int ListImport::ApplyLines() {
@@ -245,7 +358,9 @@ int ListImport::ApplyLines() {
   if (FAILED(status)) return call_.Failure(L"reading the safe list after the import", status);
   std::wstring summary = name_ + L": " + Counted(lines_.size(), L"line", L"lines") +
                          L" applied: " + Changes(before_, after, lines_.size());
-  if (removed_ != 0) summary += L"; " + EntryCount(removed_) + L" not in the file removed first";
+  if (!removed_.empty()) {
+    summary += L"; " + EntryCount(removed_.size()) + L" not in the file removed first";
+  }
   call_.console().Out(summary + L"\n");
   return kExitSuccess;
 }
@@ -259,30 +374,39 @@ int ListImport::ReportStopped(size_t index, HRESULT status) {
     hint += L" (" + Changes(before_, after, index) + L")";
   }
   hint += L"; line " + std::to_wstring(line.number) + L" and the lines after it were not applied";
+  if (!removed_.empty()) hint += L"; " + PutBack(removed_);
   return call_.Failure(name_ + L":" + std::to_wstring(line.number) + L": " + line.kind->member,
                        status, hint.c_str());
 }
 
 }  // namespace
 
+// Writes the entries that a backup restores exactly. The others are told
+// first, and the run ends with kExitIncomplete: a backup that silently
+// changed or dropped them would restore a different list.
 int RunListExport(Invocation& call) {
   IZelkHelper* helper = call.Connect();
   if (helper == nullptr) return kExitFailure;
   std::vector<TypedEntry> entries;
   HRESULT status = FetchTypedSafeList(helper, &entries);
   if (FAILED(status)) return call.Failure(L"reading the safe list", status);
-  const std::wstring unwritable = UnwritableEntries(entries);
-  if (!unwritable.empty()) {
-    call.console().Err(unwritable + L"zelkctl: list export: nothing was written\n");
-    return kExitFailure;
-  }
-  const std::wstring text = SafeListFileText(entries);
+  std::vector<TypedEntry> restorable;
+  const std::wstring unrestorable = SplitRestorable(entries, &restorable);
+  if (!unrestorable.empty()) call.console().Err(unrestorable);
+  const std::wstring text = SafeListFileText(restorable);
   const std::wstring& path = call.operand(0);
-  if (IsStandardStream(path)) return WriteToStandardOutput(call, text);
-  status = ReplaceFileWithUtf8(path, text);
-  if (FAILED(status)) return call.Failure(L"writing " + Visible(path), status);
-  call.console().Out(EntryCount(entries.size()) + L" written to " + Visible(path) + L"\n");
-  return kExitSuccess;
+  int exit_code = kExitSuccess;
+  if (IsStandardStream(path)) {
+    exit_code = WriteToStandardOutput(call, text);
+  } else {
+    status = ReplaceFileWithUtf8(path, text);
+    if (FAILED(status)) return call.Failure(L"writing " + Visible(path), status);
+    call.console().Out(EntryCount(restorable.size()) + L" written to " + Visible(path) + L"\n");
+  }
+  if (exit_code != kExitSuccess || restorable.size() == entries.size()) return exit_code;
+  call.console().Err(L"zelkctl: list export: " + EntryCount(entries.size() - restorable.size()) +
+                     L" left out, as told above\n");
+  return kExitIncomplete;
 }
 
 int RunListImport(Invocation& call) {
@@ -307,17 +431,21 @@ int RunListImport(Invocation& call) {
   std::vector<TypedEntry> list;
   status = FetchTypedSafeList(helper, &list);
   if (FAILED(status)) return call.Failure(L"reading the safe list", status);
-  const std::vector<TypedEntry> not_held =
-      options.replace ? EntriesNotHeld(list, lines) : std::vector<TypedEntry>();
+  const ReplacePlan plan = options.replace ? PlanReplace(list, lines) : ReplacePlan();
   if (options.dry_run) {
-    call.console().Out(LinesByKind(name, lines) + L"; --replace would first remove " +
-                       EntryCount(not_held.size()) + L" it does not hold" +
-                       (not_held.empty() ? L"" : L":") + L"\n" + EntryLines(L"  ", not_held) +
-                       L"nothing changed (dry run)\n");
+    std::wstring report = LinesByKind(name, lines) + L"; --replace would first remove " +
+                          EntryCount(plan.to_remove.size()) + L" it does not hold" +
+                          (plan.to_remove.empty() ? L"" : L":") + L"\n" +
+                          EntryLines(L"  ", plan.to_remove);
+    if (!plan.kept.empty()) {
+      report += L"and leave " + EntryCount(plan.kept.size()) + L" it does not hold in place:\n" +
+                KeptLines(plan.kept);
+    }
+    call.console().Out(report + L"nothing changed (dry run)\n");
     return kExitSuccess;
   }
   ListImport import(call, helper, name, lines, std::move(list));
-  const int exit_code = import.RemoveNotHeld(not_held);
+  const int exit_code = options.replace ? import.Remove(plan) : kExitSuccess;
   return exit_code != kExitSuccess ? exit_code : import.ApplyLines();
 }
 
