@@ -20,7 +20,5 @@ cp "$WINEPREFIX/drive_c/windows/system32/reg.exe" "$install_dir/ZelkAdmin.exe"
 msi damaged_removal 0 /x "$package"
 [ ! -e "$install_dir" ] || fail "$install_dir is still there"
 expect_installed ""
-win reg query "HKCR\\CLSID\\$class_id" >/dev/null 2>&1 || fail "reg.exe did unregister the server"
-for key in "${registration_keys[@]}"; do
-  win reg delete "$key" /f >/dev/null 2>&1 || fail "cannot delete $key"
-done
+# What stayed behind goes by hand, which also shows that it stayed.
+for key in "${registration_keys[@]}"; do win reg delete "$key" /f >/dev/null 2>&1 || fail "no $key left"; done
