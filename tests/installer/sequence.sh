@@ -9,8 +9,8 @@ status=0
 column() { awk -F'\t' -v a="$2" -v c="$1" '$1 == a {print $c}' <<<"${3:-$sequence}"; }
 
 # 3090 = exe from an installed file (18), deferred (0x400), not impersonated
-# (0x800); 3410 adds rollback (0x100) and an ignored exit code (0x40); 3394 is
-# the same with the exe from the Binary table (2).
+# (0x800); 3154 adds an ignored exit code (0x40), 3410 also rollback (0x100);
+# 3394 is the same with the exe from the Binary table (2).
 # action|the action it must follow|the one it must precede|its condition|its type
 while IFS='|' read -r action after before condition type; do
   seq=$(column 3 "$action") first=$(column 3 "$after") last=$(column 3 "$before")
@@ -24,9 +24,9 @@ while IFS='|' read -r action after before condition type; do
   [ "$built" = "$type" ] || { echo "FAIL: $action has type '$built', not '$type'"; status=1; }
 done <<'TABLE'
 UnregisterServerRollback|InstallInitialize|UnregisterServer|$ServerComponent=2 AND NOT UPGRADINGPRODUCTCODE|3410
-UnregisterServer|UnregisterServerRollback|RemoveFiles|$ServerComponent=2 AND NOT UPGRADINGPRODUCTCODE|3090
+UnregisterServer|UnregisterServerRollback|RemoveFiles|$ServerComponent=2 AND NOT UPGRADINGPRODUCTCODE|3154
 RegisterServerRollback|InstallFiles|RegisterServer|NOT Installed AND NOT WIX_UPGRADE_DETECTED|3394
-RegisterServer|RegisterServerRollback|InstallExecute|NOT REMOVE~="ALL"|3090
+RegisterServer|RegisterServerRollback|InstallExecute|$ServerComponent=3|3090
 RemoveExistingProducts|InstallExecute|RegisterProduct||
 TABLE
 exit $status
