@@ -43,9 +43,9 @@ HRESULT LogFolderSddl(const std::wstring& service_sid, std::wstring* sddl) {
   return S_OK;
 }
 
-// The DACL inside a descriptor that DescriptorFromSddl made (it stays owned
-// by the descriptor's bytes).
-HRESULT DaclOf(std::string* descriptor, PACL* dacl) {
+// The DACL an SDDL text describes; it lives in *descriptor's bytes.
+HRESULT DaclFromSddl(const std::wstring& sddl, std::string* descriptor, PACL* dacl) {
+  ZELK_RETURN_IF_FAILED(DescriptorFromSddl(sddl.c_str(), descriptor));
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   if (!GetSecurityDescriptorDacl(&(*descriptor)[0], &present, dacl, &defaulted)) {
@@ -64,9 +64,8 @@ HRESULT ProtectSettingsKey(const std::wstring& service_sid) {
   std::wstring sddl;
   ZELK_RETURN_IF_FAILED(SettingsKeySddl(service_sid, &sddl));
   std::string descriptor;
-  ZELK_RETURN_IF_FAILED(DescriptorFromSddl(sddl.c_str(), &descriptor));
   PACL dacl = nullptr;
-  ZELK_RETURN_IF_FAILED(DaclOf(&descriptor, &dacl));
+  ZELK_RETURN_IF_FAILED(DaclFromSddl(sddl, &descriptor, &dacl));
   RegistryKey key;
   ZELK_RETURN_IF_FAILED(
       key.Open(HKEY_LOCAL_MACHINE, kSettingsKeyPath, kReadAccess | READ_CONTROL | WRITE_DAC));
@@ -82,9 +81,8 @@ HRESULT PrepareLogFolder(std::string folder, const std::wstring& service_sid) {
   std::wstring sddl;
   ZELK_RETURN_IF_FAILED(LogFolderSddl(service_sid, &sddl));
   std::string descriptor;
-  ZELK_RETURN_IF_FAILED(DescriptorFromSddl(sddl.c_str(), &descriptor));
   PACL dacl = nullptr;
-  ZELK_RETURN_IF_FAILED(DaclOf(&descriptor, &dacl));
+  ZELK_RETURN_IF_FAILED(DaclFromSddl(sddl, &descriptor, &dacl));
   const DWORD result = SetNamedSecurityInfoA(&folder[0], SE_FILE_OBJECT, kProtectedDacl, nullptr,
                                              nullptr, dacl, nullptr);
   return result == ERROR_SUCCESS ? S_OK : StatusFromWin32(static_cast<LONG>(result));
