@@ -5,6 +5,8 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <wincrypt.h>
+#include <winsvc.h>
 
 #include <cstdio>
 #include <utility>
@@ -90,6 +92,23 @@ struct LibraryTraits {
   static void Close(HMODULE module) { FreeLibrary(module); }
 };
 
+struct LocalMemoryTraits {  // memory the system allocated for the caller with LocalAlloc
+  static void* Invalid() { return nullptr; }
+  static void Close(void* memory) { LocalFree(memory); }
+};
+struct ServiceHandleTraits {  // OpenSCManager, OpenService
+  static SC_HANDLE Invalid() { return nullptr; }
+  static void Close(SC_HANDLE handle) { CloseServiceHandle(handle); }
+};
+struct CryptProviderTraits {
+  static HCRYPTPROV Invalid() { return 0; }
+  static void Close(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
+};
+struct CryptHashTraits {
+  static HCRYPTHASH Invalid() { return 0; }
+  static void Close(HCRYPTHASH hash) { CryptDestroyHash(hash); }
+};
+
 using UniqueHkey = UniqueResource<HKEY, HkeyTraits>;
 using UniqueHandle = UniqueResource<HANDLE, HandleTraits>;
 using UniqueFileHandle = UniqueResource<HANDLE, FileHandleTraits>;
@@ -97,6 +116,10 @@ using UniqueStdioFile = UniqueResource<FILE*, StdioFileTraits>;
 using UniqueBstr = UniqueResource<BSTR, BstrTraits>;
 using UniqueSafeArray = UniqueResource<SAFEARRAY*, SafeArrayTraits>;
 using UniqueLibrary = UniqueResource<HMODULE, LibraryTraits>;
+using UniqueLocalMemory = UniqueResource<void*, LocalMemoryTraits>;
+using UniqueServiceHandle = UniqueResource<SC_HANDLE, ServiceHandleTraits>;
+using UniqueCryptProvider = UniqueResource<HCRYPTPROV, CryptProviderTraits>;
+using UniqueCryptHash = UniqueResource<HCRYPTHASH, CryptHashTraits>;
 
 // Closes a file we wrote, explicitly, so that a failure to write its last
 // buffered bytes can be reported: fclose's result (0 on success). The owner's

@@ -32,13 +32,18 @@ bool SwitchEquals(const char* switch_text, const char* word) {
 }
 
 CommandLineAction ScanCommandLine(const char* command_line) {
+  bool service = false;
   const char* candidate = FindNextSwitch(command_line, "-/");
   while (candidate != nullptr) {
     if (SwitchEquals(candidate, "UnregServer")) return CommandLineAction::kUnregister;
     if (SwitchEquals(candidate, "RegServer")) return CommandLineAction::kRegister;
+    if (SwitchEquals(candidate, "RegService")) return CommandLineAction::kRegisterService;
+    // A registration switch further right still decides, so that no command
+    // line that registered before does anything else now.
+    if (SwitchEquals(candidate, "Service")) service = true;
     candidate = FindNextSwitch(candidate, "-/");
   }
-  return CommandLineAction::kRunServer;
+  return service ? CommandLineAction::kRunService : CommandLineAction::kRunServer;
 }
 
 }  // namespace zelk

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/unique_resource.h"
 #include "server/registry_script.h"
+#include "server/service_identity.h"
 
 namespace zelk {
 
@@ -66,6 +67,18 @@ HRESULT RegisterClassEntries() {
 HRESULT UnregisterClassEntries() {
   ZELK_RETURN_IF_FAILED(ApplyScript(kClassScriptResource, false, {}));
   return UnregisterTypeLibrary();
+}
+
+// A binary value's text in a script: two hexadecimal digits a byte.
+std::wstring HexFromBytes(const std::string& bytes) {
+  static const wchar_t kDigits[] = L"0123456789ABCDEF";
+  std::wstring text;
+  text.reserve(bytes.size() * 2);
+  for (unsigned char byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
 }
 
 // The log file named by the settings; false when there is none to delete.
@@ -150,10 +163,22 @@ HRESULT UnregisterTypeLibrary() {
   return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 
-HRESULT RunRegistration() {
-  // Checked first, so that a path the log could not use writes nothing at all.
-  std::string log_file_path;
-  ZELK_RETURN_IF_FAILED(GetDefaultLogFilePath(&log_file_path));
+HRESULT ApplyServiceScript(bool register_mode) {
+  std::string launch;
+  ZELK_RETURN_IF_FAILED(LaunchPermissionDescriptor(&launch));
+  std::string access;
+  ZELK_RETURN_IF_FAILED(AccessPermissionDescriptor(&access));
+  try {
+    return ApplyScript(kServiceScriptResource, register_mode,
+                       {{L"SERVICE", kServiceName},
+                        {L"LAUNCHPERMISSION", HexFromBytes(launch)},
+                        {L"ACCESSPERMISSION", HexFromBytes(access)}});
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT RegisterServer(const std::string& log_file_path) {
   try {
     ZELK_RETURN_IF_FAILED(ApplyScript(kAppIdScriptResource, true, {{L"APPID", kAppId}}));
   } catch (const std::bad_alloc&) {
@@ -163,12 +188,20 @@ HRESULT RunRegistration() {
   return WriteDefaultSettings(log_file_path);
 }
 
+HRESULT RunRegistration() {
+  // Checked first, so that a path the log could not use writes nothing at all.
+  std::string log_file_path;
+  ZELK_RETURN_IF_FAILED(GetDefaultLogFilePath(&log_file_path));
+  return RegisterServer(log_file_path);
+}
+
 HRESULT RunUnregistration() {
   std::string log_file_path;
   const bool has_log_file = ReadLogFilePath(&log_file_path);
   ZELK_RETURN_IF_FAILED(UnregisterClassEntries());
   // Only once the class is gone: a failed unregistration must lose no log.
   if (has_log_file) DeleteFileA(log_file_path.c_str());
+  ZELK_RETURN_IF_FAILED(ApplyServiceScript(false));
   try {
     return ApplyScript(kAppIdScriptResource, false, {{L"APPID", kAppId}});
   } catch (const std::bad_alloc&) {

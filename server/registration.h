@@ -13,6 +13,9 @@ namespace zelk {
 
 constexpr UINT kAppIdScriptResource = 101;
 constexpr UINT kClassScriptResource = 102;
+// The AppID values that hand activation to the service: only the machine-wide
+// registration writes them, every unregistration removes them.
+constexpr UINT kServiceScriptResource = 103;
 constexpr const wchar_t kAppId[] = L"{324BEFAA-7245-4174-9D20-261A99027712}";
 constexpr const char kLogFileName[] = "Zelk.log";
 
@@ -34,6 +37,14 @@ HRESULT ApplyScript(UINT resource_id, bool register_mode, const Replacements& ex
 
 HRESULT RegisterTypeLibrary();
 HRESULT UnregisterTypeLibrary();
+
+// Runs the service script (the AppID's LocalService and its launch and access
+// permissions) in either direction.
+HRESULT ApplyServiceScript(bool register_mode);
+
+// What every registration does: the AppID, the class, the type library, and
+// the default settings with `log_file_path` as the LogFile value.
+HRESULT RegisterServer(const std::string& log_file_path);
 
 // The whole runs of /RegServer and /UnregServer.
 HRESULT RunRegistration();

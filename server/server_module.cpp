@@ -72,7 +72,7 @@ void ServerModule::RunTerminationCallbacks() {
 
 void ServerModule::PostQuit() { PostThreadMessageA(mainThreadId_, WM_QUIT, 0, 0); }
 
-HRESULT ServerModule::RunServer() {
+HRESULT ServerModule::RunServer(PublishedCallback published, void* data) {
   const HRESULT status = PublishClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE);
   if (FAILED(status)) {
     delayShutdown_ = false;
@@ -82,6 +82,7 @@ HRESULT ServerModule::RunServer() {
     delayShutdown_ = false;
   } else {
     if (delayShutdown_ && FAILED(StartIdleMonitor())) return E_FAIL;
+    if (published != nullptr) published(data);
     RunMessageLoop();
   }
   const HRESULT withdrawn = WithdrawClassObjects();

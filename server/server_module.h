@@ -13,6 +13,10 @@ namespace zelk {
 constexpr DWORD kIdleExitDelayMs = 5000;
 constexpr DWORD kExitPauseMs = 1000;
 
+// Called by the server run once the class object is published, before the
+// first client call can arrive.
+using PublishedCallback = void (*)(void* data);
+
 class ServerModule : public ModuleServices {
  public:
   // Makes the constructing thread a single-threaded apartment. Check
@@ -32,8 +36,10 @@ class ServerModule : public ModuleServices {
   HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override;
 
   // The server run: publish the class object, wait for clients until the idle
-  // period passes, withdraw. Returns the run's status (the exit code).
-  HRESULT RunServer();
+  // period passes (or WM_QUIT reaches the constructing thread), withdraw.
+  // Returns the run's status (the exit code). `published`, when given, is
+  // called once the class object is registered with full success.
+  HRESULT RunServer(PublishedCallback published = nullptr, void* data = nullptr);
 
  private:
   struct TerminationNode {

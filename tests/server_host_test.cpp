@@ -6,6 +6,7 @@
 #include "gtest/gtest.h"
 #include "server/class_factory.h"
 #include "server/command_line.h"
+#include "server/service_identity.h"
 #include "tests/registry_sandbox.h"
 #include "tests/test_module.h"
 
@@ -15,6 +16,8 @@ namespace {
 constexpr CommandLineAction kRun = CommandLineAction::kRunServer;
 constexpr CommandLineAction kReg = CommandLineAction::kRegister;
 constexpr CommandLineAction kUnreg = CommandLineAction::kUnregister;
+constexpr CommandLineAction kService = CommandLineAction::kRunService;
+constexpr CommandLineAction kRegService = CommandLineAction::kRegisterService;
 
 // The whole command line, program path included, as the process entry reads it; the
 // empty candidate of "//RegServer" is passed over.
@@ -28,9 +31,25 @@ TEST(CommandLineTest, LeftmostExactSwitchDecides) {
       {"C:\\x-RegServer\\Z.exe", kRun},  // a backslash is not a terminator
       {"Z.exe /UnregServer /RegServer", kUnreg},  {"Z.exe /RegServer /UnregServer", kReg},
       {"Z.exe /Embedding /RegServerX -unregserver", kUnreg},
+      // The service's ImagePath switch runs the server unless a registration switch is present.
+      {"\"C:\\P F\\Z.exe\" -Service", kService}, {"Z.exe -Service /RegServer", kReg},
+      {"Z.exe /RegService", kRegService},  {"Z.exe -ServiceX", kRun},
   };
   for (const auto& test : cases) {
     EXPECT_EQ(test.expected, ScanCommandLine(test.command_line)) << "[" << test.command_line << "]";
+  }
+}
+
+// Windows' own value for the TrustedInstaller service, and this service's.
+TEST(ServiceIdentityTest, ServiceSidIsTheOneWindowsComputes) {
+  const struct { const wchar_t* name; const wchar_t* sid; } cases[] = {
+      {L"TrustedInstaller", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"},
+      {L"zelkadmin", L"S-1-5-80-3426209821-866800424-1824726854-1588033009-2740332617"},
+  };
+  for (const auto& test : cases) {
+    std::wstring sid;
+    ASSERT_EQ(S_OK, ServiceSidText(test.name, &sid));
+    EXPECT_EQ(test.sid, sid);
   }
 }
 
