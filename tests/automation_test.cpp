@@ -132,20 +132,6 @@ TEST_F(AutomationTest, SoundFileRoundTripsAndRefusesWhatCannotBeReadBack) {
   EXPECT_EQ(std::string(1, '\0'), sandbox_.ReadBytes(kSettings, "SoundFile"));
 }
 
-// Thai is in neither 1252 nor 932: stored, it would read "http://a.test/?", which protects
-// the home page. The question is still answered on the narrow form.
-TEST_F(AutomationTest, ProtectRefusesAUrlTheCodePageCannotHold) {
-  UniqueBstr url(SysAllocString(L"http://a.test/\x0e01"));
-  for (auto protect : {&ZelkHelper::ProtectPage, &ZelkHelper::ProtectSite,
-                       &ZelkHelper::ProtectDomain}) {
-    EXPECT_EQ(E_INVALIDARG, (helper_.get()->*protect)(url.get()));
-  }
-  UniqueBstr home(SysAllocString(L"http://a.test/"));
-  EXPECT_EQ(0, Out<long>(&ZelkHelper::IsUrlProtected, home.get()));
-  EXPECT_EQ(S_OK, helper_->ProtectSite(home.get()));
-  EXPECT_EQ(2, Out<long>(&ZelkHelper::IsUrlProtected, url.get()));
-}
-
 TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
   EXPECT_EQ(E_POINTER, helper_->get_SoundFile(nullptr));
   EXPECT_EQ(E_POINTER, helper_->IsUrlProtected(nullptr, nullptr));

