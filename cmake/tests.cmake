@@ -56,6 +56,10 @@ endforeach()
 include(cmake/zelkctl.cmake OPTIONAL)
 include(cmake/hardening.cmake OPTIONAL)
 
+# The Group Policy templates, as the Group Policy editor reads them.
+add_test(NAME policy_templates COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/policy/templates_test.py
+                                       ${CMAKE_BINARY_DIR}/bin/PolicyDefinitions)
+
 # The safe list once more under a double-byte ANSI code page (932, from the
 # Japanese locale): double-byte hosts, trail bytes that look like delimiters,
 # names longer in bytes than in characters.
