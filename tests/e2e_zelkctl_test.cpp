@@ -144,6 +144,7 @@ TEST_F(ZelkctlTest, CommandsSayWhatTheyDid) {
   for (const auto& [arguments, says] : runs) EXPECT_EQ(says, Out(arguments));
   EXPECT_EQ(1u, ReadSettingDword("CheckSoftPopup"));
   const std::string status = Out({"status"});
+  EXPECT_EQ("per user (no service registered)", Field(status, "Server")) << status;
   EXPECT_EQ(std::to_string(total + 3), Field(status, "TotalPopups")) << status;
   EXPECT_EQ(std::to_string(Count(Out({"list"}), "\n")), Field(status, "SafeList entries"));
 }
@@ -190,11 +191,12 @@ TEST_F(ZelkctlTest, LogAddShowExportAndClear) {
 }
 
 // An account that may read the settings but not change them: a change fails
-// with access denied and one more line, saying what would grant it.
+// with access denied and one more line, saying what would give the access.
 TEST_F(ZelkctlTest, ReadsButExplainsARefusedChange) {
   const std::string needs = "needs write access to HKLM\\Software\\Zelk";
-  const std::string grant = "; run zelkctl from an elevated prompt, or have an administrator "
-                            "grant that access with an ACL\n";
+  const std::string grant = "; the per-user server writes with your rights: run zelkctl from an "
+                            "elevated prompt, or install the package, whose service makes changes "
+                            "for every user\n";
   const std::tuple<std::vector<std::string>, DWORD, std::string> cases[] = {
       {{"get", "AutoShow"}, 0, ""},
       {{"set", "AutoShow", "on"}, 2, needs + grant},
