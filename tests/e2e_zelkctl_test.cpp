@@ -213,6 +213,33 @@ TEST_F(ZelkctlTest, ReadsButExplainsARefusedChange) {
   }
 }
 
+// A 64-bit zelkctl against a 32-bit server, whose class and store are in the 32-bit view:
+// the entries' types come from that view. Takes the i686 build's server of the same tree.
+TEST_F(ZelkctlTest, ListReadsTheViewOfTheRegisteredServer) {
+  const std::string built = TestFolder() + "..\\..\\i686\\bin\\ZelkAdmin.exe";
+  if (sizeof(void*) == 4 || GetFileAttributesA(built.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "needs a 64-bit zelkctl and the 32-bit server at " << built;
+  }
+  const std::string server32 = TestFolder() + "i686\\ZelkAdmin.exe";  // its log stays here
+  CreateDirectoryA((TestFolder() + "i686").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(built.c_str(), server32.c_str(), FALSE));
+  helper_.reset();
+  WaitForNoServer();
+  for (const std::string& run : {ServerPath() + " /UnregServer", server32 + " /RegServer"}) {
+    ASSERT_EQ(0u, RunAndWait(run)) << run;
+  }
+  Out({"protect", "site", "http://view.zelkctl.test/"});
+  EXPECT_EQ("site http://view.zelkctl.test/\n", Out({"list"}));
+  WaitForNoServer();
+  EXPECT_EQ(0u, RunAndWait(server32 + " /UnregServer"));
+  EXPECT_EQ(0u, RunAndWait(ServerPath() + " /RegServer"));
+  UniqueHkey software32;  // the 32-bit settings, which survive unregistration, go too
+  ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                             software32.put()));
+  EXPECT_EQ(0, RegDeleteTreeW(software32.get(), L"Zelk"));
+  EXPECT_TRUE(DeleteFileA(server32.c_str()) && RemoveDirectoryA((TestFolder() + "i686").c_str()));
+}
+
 // --- The safe list with types: list, export, import --------------------------------
 
 // zelkctl's redirected output is in the ANSI code page; its files are UTF-8.
