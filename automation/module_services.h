@@ -25,6 +25,13 @@ class ModuleServices {
   // recently added first. S_OK or E_OUTOFMEMORY.
   virtual HRESULT AddTerminationCallback(TerminationCallback callback, void* data) = 0;
 
+  // The session of the client whose call is being served: a window handle
+  // names one window only within its session, so startup options are kept per
+  // session. A host that serves one session answers the same for every
+  // caller. On failure *session is untouched and the call cannot be told
+  // apart from another session's.
+  virtual HRESULT GetCallerSession(DWORD* session) = 0;
+
  protected:
   ~ModuleServices() = default;
 };

@@ -92,15 +92,22 @@ STDMETHODIMP ZelkHelper::IncrementTotalPopups(long Count) {
   return S_OK;
 }
 
+// A caller whose session is unknown gets the failure: an option it left or
+// took under a guessed session could reach, or be taken from, another session.
 STDMETHODIMP ZelkHelper::SetStartupOption(long hWnd, long StartupOption) {
-  return startupOptions.Set(static_cast<int32_t>(hWnd), static_cast<int32_t>(StartupOption));
+  DWORD session = 0;
+  ZELK_RETURN_IF_FAILED(module_->GetCallerSession(&session));
+  return startupOptions.Set(session, static_cast<int32_t>(hWnd),
+                            static_cast<int32_t>(StartupOption));
 }
 
 STDMETHODIMP ZelkHelper::GetStartupOption(long hWnd, long* pStartupOption) {
   if (pStartupOption == nullptr) return E_POINTER;
+  DWORD session = 0;
+  ZELK_RETURN_IF_FAILED(module_->GetCallerSession(&session));
   // The fallback is 1, not the -1 of the AutoShow get.
   int32_t option = settings_.autoShow != 0 ? 1 : 0;
-  startupOptions.Take(static_cast<int32_t>(hWnd), &option);
+  startupOptions.Take(session, static_cast<int32_t>(hWnd), &option);
   *pStartupOption = option;
   return S_OK;
 }

@@ -20,8 +20,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*argum
   }
 
   // The module lives for the whole entry, so its termination callbacks run
-  // before any process-wide static they refer to is destroyed.
-  zelk::ServerModule module;
+  // before any process-wide static they refer to is destroyed. Started by COM
+  // for one user, the server serves that user's session only.
+  zelk::ServerModule module(zelk::CallerSessions::kOne);
   if (module.init_failed()) return -1;
 
   switch (action) {

@@ -3,12 +3,14 @@
 #include <new>
 
 #include "platform/status.h"
+#include "server/caller_session.h"
 #include "server/class_factory.h"
 #include "zelk_admin.h"
 
 namespace zelk {
 
-ServerModule::ServerModule() : mainThreadId_(GetCurrentThreadId()) {
+ServerModule::ServerModule(CallerSessions sessions)
+    : mainThreadId_(GetCurrentThreadId()), callerSessions_(sessions) {
   // InitializeCriticalSectionAndSpinCount reports failure, unlike the plain form.
   moduleLockReady_ = InitializeCriticalSectionAndSpinCount(&moduleLock_, 0) != FALSE;
   if (!moduleLockReady_) initFailed_ = true;
@@ -58,6 +60,12 @@ HRESULT ServerModule::AddTerminationCallback(TerminationCallback callback, void*
   }
   node->next = terminationList_;
   terminationList_ = node;
+  return S_OK;
+}
+
+HRESULT ServerModule::GetCallerSession(DWORD* session) {
+  if (callerSessions_ == CallerSessions::kFromToken) return CallerSessionFromToken(session);
+  *session = 0;
   return S_OK;
 }
 

@@ -17,11 +17,17 @@ constexpr DWORD kExitPauseMs = 1000;
 // first client call can arrive.
 using PublishedCallback = void (*)(void* data);
 
+// Whose sessions the server's callers come from.
+enum class CallerSessions {
+  kOne,        // the per-user server: COM starts one for each user's session
+  kFromToken,  // the service: every session's clients, told apart by their tokens
+};
+
 class ServerModule : public ModuleServices {
  public:
   // Makes the constructing thread a single-threaded apartment. Check
   // init_failed() before using the module.
-  ServerModule();
+  explicit ServerModule(CallerSessions sessions);
   ~ServerModule();
   ServerModule(const ServerModule&) = delete;
   ServerModule& operator=(const ServerModule&) = delete;
@@ -34,6 +40,8 @@ class ServerModule : public ModuleServices {
   HRESULT EnterModuleLock() override;
   void LeaveModuleLock() override;
   HRESULT AddTerminationCallback(TerminationCallback callback, void* data) override;
+  // kOne: session 0 for every caller. kFromToken: the caller's token's.
+  HRESULT GetCallerSession(DWORD* session) override;
 
   // The server run: publish the class object, wait for clients until the idle
   // period passes (or WM_QUIT reaches the constructing thread), withdraw.
@@ -59,6 +67,7 @@ class ServerModule : public ModuleServices {
 
   volatile LONG lockCount_ = 0;
   const DWORD mainThreadId_;
+  const CallerSessions callerSessions_;
   UniqueHandle shutdownEvent_;
   bool delayShutdown_ = true;
   // Set by the main thread when the count falls to zero, cleared by the monitor

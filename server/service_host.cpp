@@ -102,7 +102,7 @@ DWORD WINAPI HandleControl(DWORD control, DWORD /*event*/, void* /*event_data*/,
 // The module posts its quit message to the thread that constructs it, so it
 // is made here, on the service's thread, not on the dispatcher's.
 HRESULT RunServer() {
-  ServerModule module;
+  ServerModule module(CallerSessions::kFromToken);
   if (module.init_failed()) return kInitFailedStatus;
   ZELK_RETURN_IF_FAILED(InitializeServiceCallSecurity());
   {

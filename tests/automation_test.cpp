@@ -137,10 +137,6 @@ TEST_F(AutomationTest, NullOutPointersAndANullSourceAreRefused) {
   EXPECT_EQ(E_POINTER, helper_->IsUrlProtected(nullptr, nullptr));
   UniqueBstr popup(SysAllocString(L"http://a/"));
   EXPECT_EQ(E_INVALIDARG, helper_->LogPopUrl(popup.get(), nullptr));  // a pop-up needs a source
-  // A startup option is not consumed by a call that cannot return it.
-  EXPECT_EQ(S_OK, helper_->SetStartupOption(9, 5));
-  EXPECT_EQ(E_POINTER, helper_->GetStartupOption(9, nullptr));
-  EXPECT_EQ(5, Option(9));
 }
 
 TEST_F(AutomationTest, InterfacesShareOneIdentityAndCountAsServerLocks) {
@@ -186,15 +182,30 @@ TEST_F(AutomationTest, SafetyOptionsAreOneValueForTheWholeObject) {
   EXPECT_EQ(E_POINTER, safety->GetInterfaceSafetyOptions(IID_IDispatch, nullptr, &enabled));
 }
 
-TEST_F(AutomationTest, StartupOptionsAreTakenOnceWithAutoShowFallback) {
+// Kept per session and handle: two sessions' windows may share a handle value.
+TEST_F(AutomationTest, StartupOptionsAreTakenOncePerSessionWithAutoShowFallback) {
   EXPECT_EQ(S_OK, helper_->put_AutoShow(VARIANT_FALSE));
-  EXPECT_EQ(0, Option(1));
-  const long sets[][2] = {{1, 5}, {1, 7}, {-1, -1}, {0, 3}};
-  for (const auto& set : sets) EXPECT_EQ(S_OK, helper_->SetStartupOption(set[0], set[1]));
-  const long takes[][2] = {{1, 7}, {1, 0}, {0, 3}, {-1, -1}};
-  for (const auto& take : takes) EXPECT_EQ(take[1], Option(take[0])) << take[0];
+  const DWORD sets[][3] = {{1, 1, 5}, {1, 1, 7}, {1, DWORD(-1), DWORD(-1)}, {1, 0, 3}, {2, 1, 9}};
+  for (const auto& set : sets) {
+    module_.callerSession = set[0];
+    EXPECT_EQ(S_OK, helper_->SetStartupOption(long(set[1]), long(set[2])));
+  }
+  EXPECT_EQ(E_POINTER, helper_->GetStartupOption(1, nullptr));  // takes nothing
+  const long takes[][3] = {{2, 0, 0}, {1, 1, 7}, {1, 1, 0}, {2, 1, 9},
+                           {2, 1, 0}, {1, 0, 3}, {1, -1, -1}};
+  for (const auto& take : takes) {
+    module_.callerSession = DWORD(take[0]);
+    EXPECT_EQ(take[2], Option(take[1])) << take[0] << " " << take[1];
+  }
+  // A caller whose session is unknown can neither leave nor take an option.
+  module_.callerSessionStatus = E_ACCESSDENIED;
+  long option = 0x5555;
+  EXPECT_EQ(E_ACCESSDENIED, helper_->SetStartupOption(4, 4));
+  EXPECT_EQ(E_ACCESSDENIED, helper_->GetStartupOption(4, &option));
+  EXPECT_EQ(0x5555, option);
+  module_.callerSessionStatus = S_OK;
   EXPECT_EQ(S_OK, helper_->put_AutoShow(VARIANT_TRUE));
-  EXPECT_EQ(1, Option(-1));
+  EXPECT_EQ(1, Option(4));
 }
 
 }  // namespace

@@ -144,6 +144,7 @@ TEST_F(ZelkctlTest, CommandsSayWhatTheyDid) {
   for (const auto& [arguments, says] : runs) EXPECT_EQ(says, Out(arguments));
   EXPECT_EQ(1u, ReadSettingDword("CheckSoftPopup"));
   const std::string status = Out({"status"});
+  EXPECT_EQ("per user (no service registered)", Field(status, "Server")) << status;
   EXPECT_EQ(std::to_string(total + 3), Field(status, "TotalPopups")) << status;
   EXPECT_EQ(std::to_string(Count(Out({"list"}), "\n")), Field(status, "SafeList entries"));
 }
@@ -190,11 +191,12 @@ TEST_F(ZelkctlTest, LogAddShowExportAndClear) {
 }
 
 // An account that may read the settings but not change them: a change fails
-// with access denied and one more line, saying what would grant it.
+// with access denied and one more line, saying what would give the access.
 TEST_F(ZelkctlTest, ReadsButExplainsARefusedChange) {
   const std::string needs = "needs write access to HKLM\\Software\\Zelk";
-  const std::string grant = "; run zelkctl from an elevated prompt, or have an administrator "
-                            "grant that access with an ACL\n";
+  const std::string grant = "; the per-user server writes with your rights: run zelkctl from an "
+                            "elevated prompt, or install the package, whose service makes changes "
+                            "for every user\n";
   const std::tuple<std::vector<std::string>, DWORD, std::string> cases[] = {
       {{"get", "AutoShow"}, 0, ""},
       {{"set", "AutoShow", "on"}, 2, needs + grant},
@@ -209,6 +211,33 @@ TEST_F(ZelkctlTest, ReadsButExplainsARefusedChange) {
     const size_t last = exit_code ? run.err.size() - std::min(run.err.size(), says.size()) : 0;
     EXPECT_EQ(says, run.err.substr(last)) << run;
   }
+}
+
+// A 64-bit zelkctl against a 32-bit server, whose class and store are in the 32-bit view:
+// the entries' types come from that view. Takes the i686 build's server of the same tree.
+TEST_F(ZelkctlTest, ListReadsTheViewOfTheRegisteredServer) {
+  const std::string built = TestFolder() + "..\\..\\i686\\bin\\ZelkAdmin.exe";
+  if (sizeof(void*) == 4 || GetFileAttributesA(built.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "needs a 64-bit zelkctl and the 32-bit server at " << built;
+  }
+  const std::string server32 = TestFolder() + "i686\\ZelkAdmin.exe";  // its log stays here
+  CreateDirectoryA((TestFolder() + "i686").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(built.c_str(), server32.c_str(), FALSE));
+  helper_.reset();
+  WaitForNoServer();
+  for (const std::string& run : {ServerPath() + " /UnregServer", server32 + " /RegServer"}) {
+    ASSERT_EQ(0u, RunAndWait(run)) << run;
+  }
+  Out({"protect", "site", "http://view.zelkctl.test/"});
+  EXPECT_EQ("site http://view.zelkctl.test/\n", Out({"list"}));
+  WaitForNoServer();
+  EXPECT_EQ(0u, RunAndWait(server32 + " /UnregServer"));
+  EXPECT_EQ(0u, RunAndWait(ServerPath() + " /RegServer"));
+  UniqueHkey software32;  // the 32-bit settings, which survive unregistration, go too
+  ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                             software32.put()));
+  EXPECT_EQ(0, RegDeleteTreeW(software32.get(), L"Zelk"));
+  EXPECT_TRUE(DeleteFileA(server32.c_str()) && RemoveDirectoryA((TestFolder() + "i686").c_str()));
 }
 
 // --- The safe list with types: list, export, import --------------------------------

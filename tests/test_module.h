@@ -1,5 +1,6 @@
 // A ModuleServices for tests that host the automation object in process: it
-// counts locks and runs its termination callbacks when destroyed.
+// counts locks, runs its termination callbacks when destroyed, and tells the
+// caller's session that a test chose.
 #pragma once
 
 #include <windows.h>
@@ -35,7 +36,15 @@ class TestModule : public ModuleServices {
     }
     return S_OK;
   }
+  HRESULT GetCallerSession(DWORD* session) override {
+    if (SUCCEEDED(callerSessionStatus)) *session = callerSession;
+    return callerSessionStatus;
+  }
   LONG locks() const { return locks_; }
+
+  // The session every call comes from, or the failure of finding it.
+  DWORD callerSession = 0;
+  HRESULT callerSessionStatus = S_OK;
 
  private:
   volatile LONG locks_ = 0;

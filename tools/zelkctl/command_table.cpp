@@ -4,6 +4,7 @@
 
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
+#include "tools/zelkctl/registered_server.h"
 
 namespace zelk {
 namespace ctl {
@@ -12,9 +13,11 @@ namespace {
 
 const Command kCommands[] = {
     {nullptr, L"status", L"", 0, 0,
-     L"show every setting, the pop-up counter and the list and log sizes",
-     L"Shows every setting (flags as on or off), the pop-up counter TotalPopups,\n"
-     L"and the number of entries in the safe list and in the pop-up log.\n",
+     L"show the hosting, every setting, the counter, the list and log sizes",
+     L"Shows how the server is hosted (Server: \"service ZelkAdmin\" with the\n"
+     L"service's state, or \"per user\" when COM starts it for each user), every\n"
+     L"setting (flags as on or off), the pop-up counter TotalPopups, and the number\n"
+     L"of entries in the safe list and in the pop-up log.\n",
      RunStatus},
     {nullptr, L"get", L"NAME", 1, 1, L"show one setting",
      L"Shows one setting. NAME is one of AutoShow, PlaySound, SoundFile,\n"
@@ -278,7 +281,13 @@ int Invocation::Failure(const std::wstring& operation, HRESULT status, const wch
   std::wstring report = L"zelkctl: " + CommandWords(command_) + L": " + operation + L" failed: " +
                         HexStatus(status) + L" " + SystemMessage(status) + L"\n";
   if (hint != nullptr) report += L"zelkctl: " + std::wstring(hint) + L"\n";
-  report += RefusedChangeAdvice(operation, status);
+  if (status == E_ACCESSDENIED) {
+    // The advice depends on whose rights the server writes with; a hosting
+    // that cannot be found is taken as the per-user server's.
+    ServerHosting hosting;
+    const bool by_service = SUCCEEDED(QueryServerHosting(&hosting)) && !hosting.service.empty();
+    report += RefusedChangeAdvice(operation, status, by_service);
+  }
   console_->Err(report);
   return kExitFailure;
 }

@@ -157,13 +157,19 @@ std::wstring SystemMessage(HRESULT status) {
   return text;
 }
 
-std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status) {
+std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status, bool by_service) {
   if (status != E_ACCESSDENIED) return std::wstring();
   for (const ServerChange& change : kServerChanges) {
     if (!EndsWith(operation, change.operation_end)) continue;
-    return L"zelkctl: this change needs write access to " + std::wstring(change.needs) +
-           L"; run zelkctl from an elevated prompt, or have an administrator grant that "
-           L"access with an ACL\n";
+    const std::wstring needs = L"zelkctl: this change needs write access to " +
+                               std::wstring(change.needs);
+    if (by_service) {
+      return needs + L" for the ZelkAdmin service; repair the installation, which puts back "
+                     L"the access it needs\n";
+    }
+    return needs + L"; the per-user server writes with your rights: run zelkctl from an "
+                   L"elevated prompt, or install the package, whose service makes changes for "
+                   L"every user\n";
   }
   return std::wstring();
 }

@@ -51,10 +51,13 @@ std::wstring HexStatus(HRESULT status);
 std::wstring SystemMessage(HRESULT status);
 
 // The line that follows the report of a change the server refused with
-// E_ACCESSDENIED: what the change needs write access to, and how an account
-// gets it. `operation` is the failed member as reported ("AutoShow put",
-// "ProtectPage"). Empty for any other failure, reads and local files included.
-std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status);
+// E_ACCESSDENIED: what the change needs write access to, and what gives it:
+// for the service (`by_service`), a repair of the installation, which puts
+// back the access lists of its store; for the per-user server, which writes
+// with its user's rights, an elevated prompt or the package. `operation` is
+// the failed member as reported ("AutoShow put", "ProtectPage"). Empty for
+// any other failure, reads and local files included.
+std::wstring RefusedChangeAdvice(const std::wstring& operation, HRESULT status, bool by_service);
 
 // Writes the out-of-memory report without allocating: the last resort when
 // nothing else can be formatted.

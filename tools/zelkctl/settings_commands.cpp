@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
+#include "tools/zelkctl/registered_server.h"
 
 namespace zelk {
 namespace ctl {
@@ -150,10 +151,15 @@ bool AddSettingLines(Invocation& call, IZelkHelper* helper,
 int RunStatus(Invocation& call) {
   IZelkHelper* helper = call.Connect();
   if (helper == nullptr) return kExitFailure;
-  std::vector<std::pair<std::wstring, std::wstring>> lines;
+  // Asked once the server is connected, so the state is that of the server
+  // that answers.
+  ServerHosting hosting;
+  HRESULT status = QueryServerHosting(&hosting);
+  if (FAILED(status)) return call.Failure(L"finding how the server is hosted", status);
+  std::vector<std::pair<std::wstring, std::wstring>> lines = {{L"Server", HostingText(hosting)}};
   if (!AddSettingLines(call, helper, &lines)) return kExitFailure;
   std::vector<std::wstring> keys;
-  HRESULT status = FetchSafeList(helper, &keys);
+  status = FetchSafeList(helper, &keys);
   if (FAILED(status)) return call.Failure(L"SafeList get", status);
   std::vector<LogRow> rows;
   status = FetchLogRows(helper, &rows);

@@ -5,6 +5,7 @@
 #include "platform/status.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
+#include "tools/zelkctl/registered_server.h"
 
 namespace zelk {
 namespace ctl {
@@ -58,7 +59,7 @@ HRESULT FetchTypedSafeList(IZelkHelper* helper, std::vector<TypedEntry>* entries
   std::vector<std::wstring> keys;
   ZELK_RETURN_IF_FAILED(FetchSafeList(helper, &keys));
   RegistryKey list_key;
-  ZELK_RETURN_IF_FAILED(list_key.Open(HKEY_LOCAL_MACHINE, kSafeListKeyPath, kReadAccess));
+  ZELK_RETURN_IF_FAILED(OpenServerKey(HKEY_LOCAL_MACHINE, kSafeListKeyPath, &list_key));
   std::vector<TypedEntry> typed;
   typed.reserve(keys.size());
   for (std::wstring& key : keys) {
