@@ -1,21 +1,25 @@
 // zelk_bench: what an IsUrlProtected round trip to the registered server
 // costs against an empty call, how the in-process costs of IsUrlProtected and
 // of ProtectPage + UnprotectUrl grow with the safe list, how the load compares
-// with the bare registry loop under it, the heap an entry takes, and what a
-// large list adds to the server's start-up. Prints one table and the summary
-// lines, or with --summary only those.
+// with the bare registry loop under it, the heap an entry takes, what a
+// large list adds to the server's start-up, and the first answer after a cold
+// start and a round trip through the ZelkAdmin service against the per-user
+// server. Prints one table and the summary lines, or with --summary only those.
 //
 // The list grows through kStepSizes; each size's entries are written once and
-// measured in process, then through the server. It leaves the registry as it
-// found it: the user's safe-list entries are set aside for the run and put
-// back, its own entries removed, also after a failure or Ctrl+C (and, after a
-// killed run, by the next run).
+// measured in process, then through the per-user server and, at
+// kHostingSizes, through the service (installed for the run, the
+// registration switched to it and back). It leaves the registry as it found
+// it: the user's safe-list entries are set aside for the run and put back, its
+// own entries removed, the server registered per user again and the service
+// deleted, also after a failure or Ctrl+C (and, after a killed run, by the
+// next run).
 //
-// Usage: zelk_bench [--summary]   (the server must be registered and not running)
+// Usage: zelk_bench [--summary]   (the server must be registered per user, by
+// an administrator, and not running)
 #include <windows.h>
 
 #include <cstdio>
-
 #include <cstring>
 
 #include "bench/bench_clock.h"
@@ -38,7 +42,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   return TRUE;
 }
 
-HRESULT RunSteps(BenchResults* results) {
+HRESULT RunSteps(HostingGuard* hosting, BenchResults* results) {
   InProcessBench in_process;
   size_t stored = 0;
   for (const size_t size : kStepSizes) {
@@ -47,7 +51,7 @@ HRESULT RunSteps(BenchResults* results) {
     ZELK_RETURN_IF_FAILED(WriteBenchEntries(stored, size));
     stored = size;
     ZELK_RETURN_IF_FAILED(in_process.MeasureAt(size, results));
-    ZELK_RETURN_IF_FAILED(RunServerAt(size, results));
+    ZELK_RETURN_IF_FAILED(RunServerAt(size, hosting, results));
   }
   return S_OK;
 }
@@ -57,16 +61,21 @@ HRESULT RunBenchmark(BenchResults* results) {
   // A server that is running now may hold another list in memory.
   ZELK_RETURN_IF_FAILED(WaitForServerExit(true));
   SafeListGuard guard;
+  HostingGuard hosting;
   const HRESULT status = [&]() {
+    ZELK_RETURN_IF_FAILED(hosting.Engage());
     ZELK_RETURN_IF_FAILED(guard.Engage());
-    return RunSteps(results);
+    return RunSteps(&hosting, results);
   }();
+  Progress("registering the server per user again");
+  const HRESULT hosting_status = hosting.Restore();
   // Leave no server behind: whoever runs this next may stop the Wine
   // session, and a killed server leaves its class registered.
   const HRESULT exit_status = WaitForServerExit(false);
   Progress("removing the bench entries");
   const HRESULT restore_status = guard.Restore();
   if (FAILED(status)) return status;
+  if (FAILED(hosting_status)) return hosting_status;
   return FAILED(restore_status) ? restore_status : exit_status;
 }
 
@@ -79,6 +88,10 @@ const char* DescribeFailure(HRESULT status) {
   }
   if (status == REGDB_E_CLASSNOTREG) {
     return "the server is not registered (ZelkAdmin.exe /RegServer)";
+  }
+  if (status == HRESULT_FROM_WIN32(ERROR_SERVICE_EXISTS)) {
+    return "a ZelkAdmin service of another server is installed (the benchmark needs the "
+           "prefix to itself)";
   }
   if (status == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
     return "a key is missing (is the server registered?)";

@@ -20,6 +20,10 @@ constexpr size_t kSmallestSize = 10;
 constexpr size_t kMiddleSize = 10000;
 constexpr size_t kLargestSize = 100000;
 constexpr size_t kStepSizes[] = {0, kSmallestSize, kMiddleSize, kLargestSize};
+// Where the two hostings are compared: the cold first answers, and round
+// trips through the service.
+constexpr size_t kHostingSizes[] = {0, kMiddleSize, kLargestSize};
+bool IsHostingSize(size_t entries);
 
 struct SizedSample {
   size_t entries;
@@ -36,12 +40,19 @@ struct ObjectHeap {
   size_t keyTextBytes;
 };
 
-struct BenchResults {
-  // Out of process, through the registered server.
+// Out of process, through one hosting of the registered server.
+struct HostedSamples {
   SizedSamples emptyCallRoundTrip;  // get_AutoShow, answered from the settings cache
   SizedSamples queryRoundTrip;      // IsUrlProtected of a URL that matches nothing
-  SizedSamples startUp;             // CoCreateInstance until the first call returns
-  SizedSamples directStartUp;       // own launch, ready, CoCreateInstance, first call
+  // With no server running before: CoCreateInstance until the first
+  // IsUrlProtected (that URL) has returned.
+  SizedSamples coldFirstAnswer;
+};
+
+struct BenchResults {
+  HostedSamples perUser;            // COM starts the server (LocalServer32)
+  HostedSamples service;            // the service control manager starts it
+  SizedSamples directStartUp;       // per user: own launch, ready, CoCreateInstance, first answer
   // In process, on a ZelkHelper object without the transport.
   SizedSamples inProcessQuery;      // IsUrlProtected of that URL
   SizedSamples inProcessLoad;       // ZelkHelper::Load (settings and safe list)

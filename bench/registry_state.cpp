@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "bench/bench_entries.h"
+#include "bench/bench_results.h"
+#include "bench/server_process.h"
+#include "bench/service_control.h"
 #include "platform/registry_key.h"
 #include "platform/status.h"
+#include "server/service_registration.h"
 
 namespace zelk {
 namespace bench {
@@ -91,6 +95,11 @@ HRESULT SetEntriesAside() {
   return S_OK;
 }
 
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
 
 // --- ScratchRoot ---------------------------------------------------------------
@@ -124,6 +133,68 @@ HRESULT SafeListGuard::Restore() {
   const HRESULT put_back = PutSetAsideBack();
   if (SUCCEEDED(removed) && SUCCEEDED(put_back)) engaged_ = false;
   return FAILED(removed) ? removed : put_back;
+}
+
+// --- HostingGuard ------------------------------------------------------------------
+
+HostingGuard::~HostingGuard() { WarnIfFailed(Restore(), "restoring the per-user registration"); }
+
+HRESULT HostingGuard::Engage() {
+  ZELK_RETURN_IF_FAILED(ReadServerPath(&serverPath_));
+  ZELK_RETURN_IF_FAILED(ServiceCommandFor(serverPath_, &serviceCommand_));
+  std::string log_file;
+  ZELK_RETURN_IF_FAILED(GetSharedLogPaths(&logFolder_, &log_file));
+  ServiceState state = ServiceState::kAbsent;
+  std::wstring command;
+  ZELK_RETURN_IF_FAILED(QueryServerService(&state, &command));
+  if (state != ServiceState::kAbsent && command != serviceCommand_) {
+    return HRESULT_FROM_WIN32(ERROR_SERVICE_EXISTS);
+  }
+  engaged_ = true;
+  if (state == ServiceState::kAbsent) {
+    logFolderExisted_ = FolderExists(logFolder_);
+    return S_OK;
+  }
+  // A killed run's service; its log folder is the benchmark's too.
+  logFolderExisted_ = false;
+  Progress("removing the ZelkAdmin service an interrupted run left");
+  serviceRegistered_ = true;
+  return Restore();
+}
+
+HRESULT HostingGuard::RegisterPerUser() {
+  if (!serviceRegistered_) return StopServerService();
+  ZELK_RETURN_IF_FAILED(StopServerService());
+  // /RegServer alone would keep the AppID's LocalService value.
+  ZELK_RETURN_IF_FAILED(RunServerSwitch(serverPath_, "/UnregServer"));
+  ZELK_RETURN_IF_FAILED(RunServerSwitch(serverPath_, "/RegServer"));
+  serviceRegistered_ = false;
+  return S_OK;
+}
+
+HRESULT HostingGuard::Use(Hosting hosting) {
+  if (hosting == Hosting::kPerUser) return RegisterPerUser();
+  ZELK_RETURN_IF_FAILED(StopServerService());
+  ServiceState state = ServiceState::kAbsent;
+  std::wstring command;
+  ZELK_RETURN_IF_FAILED(QueryServerService(&state, &command));
+  if (state == ServiceState::kAbsent) ZELK_RETURN_IF_FAILED(InstallServerService(serviceCommand_));
+  serviceRegistered_ = true;
+  return RunServerSwitch(serverPath_, "/RegService");
+}
+
+HRESULT HostingGuard::Restore() {
+  if (!engaged_) return S_OK;
+  ZELK_RETURN_IF_FAILED(RegisterPerUser());
+  ZELK_RETURN_IF_FAILED(DeleteServerService());
+  // Only an empty folder goes; one that holds a log is someone's.
+  if (!logFolderExisted_ && !RemoveDirectoryA(logFolder_.c_str()) &&
+      GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND &&
+      GetLastError() != ERROR_DIR_NOT_EMPTY) {
+    return StatusFromLastError();
+  }
+  engaged_ = false;
+  return S_OK;
 }
 
 }  // namespace bench

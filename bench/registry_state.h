@@ -1,4 +1,6 @@
-// The registry state the benchmark changes, and how it is given back.
+// The registry state the benchmark changes, and how it is given back: the
+// safe list, and how the server is registered (per user, or hosted by the
+// ZelkAdmin service).
 //
 // Everything the benchmark keeps for itself lives under
 // HKEY_CURRENT_USER\Software\ZelkBench: the copy of the user's own
@@ -7,6 +9,7 @@
 
 #include <windows.h>
 
+#include <string>
 
 namespace zelk {
 namespace bench {
@@ -46,6 +49,49 @@ class SafeListGuard {
 
  private:
   bool engaged_ = false;
+};
+
+// How COM activates the server.
+enum class Hosting {
+  kPerUser,  // LocalServer32, one server per user: what scripts/bench.sh registers
+  kService,  // the ZelkAdmin service, as the package installs it
+};
+
+// Switches the registration between the two hostings and gives the per-user
+// one back, with no service and no server left.
+//
+// Engage reads the registered server's path. A ZelkAdmin service with that
+// server's command is what a killed run left: Engage removes it and registers
+// the server per user again. A service with another command belongs to
+// someone else: Engage fails with HRESULT_FROM_WIN32(ERROR_SERVICE_EXISTS)
+// and changes nothing. Use runs the server's own registrations (/RegService;
+// /UnregServer then /RegServer), the service installed at the first switch
+// to it and stopped whenever the hosting changes. Restore (also run by the
+// destructor) registers per user, deletes the service and the log folder
+// /RegService made when it is empty. The access lists /RegService sets stay
+// until the Wine session ends (Wine keeps no access list on disk).
+class HostingGuard {
+ public:
+  HostingGuard() = default;
+  ~HostingGuard();
+  HostingGuard(const HostingGuard&) = delete;
+  HostingGuard& operator=(const HostingGuard&) = delete;
+
+  HRESULT Engage();
+  // Registers `hosting`; no server runs afterwards.
+  HRESULT Use(Hosting hosting);
+  HRESULT Restore();
+
+ private:
+  HRESULT RegisterPerUser();
+
+  std::string serverPath_;
+  std::wstring serviceCommand_;
+  std::string logFolder_;
+  bool logFolderExisted_ = true;
+  bool engaged_ = false;
+  // The prefix may be registered for the service (also after a half-done switch).
+  bool serviceRegistered_ = false;
 };
 
 }  // namespace bench

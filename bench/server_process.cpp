@@ -2,9 +2,12 @@
 
 #include <tlhelp32.h>
 
+#include <new>
 #include <string>
+#include <utility>
 
 #include "bench/bench_clock.h"
+#include "bench/bench_results.h"
 #include "platform/registry_key.h"
 #include "platform/status.h"
 #include "platform/text.h"
@@ -23,6 +26,8 @@ constexpr DWORD kServerExitTimeoutMs = 180000;
 constexpr DWORD kServerPollMs = 100;
 constexpr DWORD kServerReadyTimeoutMs = 180000;
 constexpr int kGuidTextCharacters = 39;
+// A registration also sets the access list of every safe-list entry.
+constexpr DWORD kRegistrationTimeoutMs = 300000;
 
 // Calls `visit` with the id of every ZelkAdmin.exe process.
 template <typename Visit>
@@ -51,19 +56,26 @@ HRESULT OpenServerProcess(DWORD access, UniqueHandle* server) {
 
 // The command COM runs for the class: LocalServer32 and " -Embedding".
 HRESULT ReadServerCommand(std::string* command) {
-  wchar_t clsid_text[kGuidTextCharacters];
-  if (StringFromGUID2(CLSID_ZelkHelper, clsid_text, kGuidTextCharacters) == 0) return E_FAIL;
-  std::string clsid;
-  ZELK_RETURN_IF_FAILED(NarrowFromWide(clsid_text, &clsid));
+  std::string path;
+  ZELK_RETURN_IF_FAILED(ReadServerPath(&path));
   try {
-    const std::string path = "CLSID\\" + clsid + "\\LocalServer32";
-    RegistryKey key;
-    ZELK_RETURN_IF_FAILED(key.Open(HKEY_CLASSES_ROOT, path.c_str(), kReadAccess));
-    ZELK_RETURN_IF_FAILED(key.ReadString(nullptr, command));
-    command->append(" -Embedding");
+    *command = "\"" + path + "\" -Embedding";
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+  return S_OK;
+}
+
+HRESULT StartProcess(std::string command, UniqueHandle* process) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created = {};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &created)) {
+    return StatusFromLastError();
+  }
+  process->reset(created.hProcess);
+  UniqueHandle thread(created.hThread);
   return S_OK;
 }
 
@@ -114,16 +126,44 @@ HRESULT WaitForServerReady() {
 HRESULT LaunchServerAndWaitReady(UniqueHandle* process) {
   std::string command;
   ZELK_RETURN_IF_FAILED(ReadServerCommand(&command));
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION created = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                      nullptr, &startup, &created)) {
-    return StatusFromLastError();
-  }
-  process->reset(created.hProcess);
-  UniqueHandle thread(created.hThread);
+  ZELK_RETURN_IF_FAILED(StartProcess(std::move(command), process));
   return WaitUntilReady(*process);
+}
+
+HRESULT ReadServerPath(std::string* path) {
+  wchar_t clsid_text[kGuidTextCharacters];
+  if (StringFromGUID2(CLSID_ZelkHelper, clsid_text, kGuidTextCharacters) == 0) return E_FAIL;
+  std::string clsid;
+  ZELK_RETURN_IF_FAILED(NarrowFromWide(clsid_text, &clsid));
+  try {
+    const std::string key_path = "CLSID\\" + clsid + "\\LocalServer32";
+    RegistryKey key;
+    ZELK_RETURN_IF_FAILED(key.Open(HKEY_CLASSES_ROOT, key_path.c_str(), kReadAccess));
+    return key.ReadString(nullptr, path);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT RunServerSwitch(const std::string& server_path, const char* switch_text) {
+  UniqueHandle process;
+  try {
+    ZELK_RETURN_IF_FAILED(StartProcess("\"" + server_path + "\" " + switch_text, &process));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  if (WaitForSingleObject(process.get(), kRegistrationTimeoutMs) != WAIT_OBJECT_0) {
+    return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+  }
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process.get(), &exit_code)) return StatusFromLastError();
+  // The registration runs exit with their HRESULT.
+  const HRESULT status = static_cast<HRESULT>(exit_code);
+  if (FAILED(status)) {
+    Progress("ZelkAdmin.exe %s ended with 0x%08lX", switch_text,
+             static_cast<unsigned long>(exit_code));
+  }
+  return status;
 }
 
 }  // namespace bench

@@ -1,10 +1,11 @@
-// The server as a process: finding it, waiting for it to leave, and starting
-// it the way COM does, without COM's polling.
+// The server as a process: finding it, waiting for it to leave, starting it
+// the way COM does, without COM's polling, and running its registrations.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 #include "platform/unique_resource.h"
 
@@ -31,6 +32,14 @@ HRESULT WaitForServerReady();
 // CoCreateInstance looks for a starting server's class only once a second;
 // this shows what the server itself takes.
 HRESULT LaunchServerAndWaitReady(UniqueHandle* process);
+
+// The registered server's executable: the class's LocalServer32 value.
+HRESULT ReadServerPath(std::string* path);
+
+// Runs the server at `server_path` with one registration switch
+// ("/RegServer", "/RegService", "/UnregServer") and waits until it is done;
+// its exit code is the status.
+HRESULT RunServerSwitch(const std::string& server_path, const char* switch_text);
 
 }  // namespace bench
 }  // namespace zelk
