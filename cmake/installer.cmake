@@ -70,10 +70,13 @@ zelk_msi(${ZELK_MSI_CHECKED} ${PROJECT_VERSION})
 list(APPEND ZELK_MSI_OUTPUTS ${ZELK_MSI_CHECKED})
 add_custom_target(zelk_msi ALL DEPENDS ${ZELK_MSI_OUTPUTS})
 
-# Gives the settings key an access list, for the registration failure test.
-add_executable(key_dacl ${CMAKE_SOURCE_DIR}/tests/installer/key_dacl.cpp)
-target_link_libraries(key_dacl PRIVATE zelk_platform)
-set_target_properties(key_dacl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+# key_dacl gives the settings key an access list, for the registration failure
+# test; standard_user runs a command with Administrators deny-only.
+foreach(helper key_dacl standard_user)
+  add_executable(${helper} ${CMAKE_SOURCE_DIR}/tests/installer/${helper}.cpp)
+  target_link_libraries(${helper} PRIVATE zelk_platform)
+  set_target_properties(${helper} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endforeach()
 
 # One test per step, in this order, in one prefix that the first test makes
 # afresh and the last stops (build/<arch>/msiprefix: the other tests' prefix
@@ -85,7 +88,7 @@ add_test(NAME installer_prefix_stop COMMAND bash ${ZELK_MSI_TESTS}/prefix.sh sto
 set_tests_properties(installer_prefix_start PROPERTIES FIXTURES_SETUP msi_prefix)
 set_tests_properties(installer_prefix_stop PROPERTIES FIXTURES_CLEANUP msi_prefix)
 set(previous installer_prefix_start)
-foreach(step install upgrade downgrade repair removal registration_failure)
+foreach(step install upgrade downgrade repair service removal registration_failure)
   add_test(NAME installer_${step} COMMAND bash ${ZELK_MSI_TESTS}/${step}.sh)
   set_tests_properties(installer_${step} PROPERTIES FIXTURES_REQUIRED msi_prefix
                        DEPENDS ${previous} TIMEOUT 180)
@@ -93,7 +96,8 @@ foreach(step install upgrade downgrade repair removal registration_failure)
 endforeach()
 set_tests_properties(installer_prefix_stop PROPERTIES DEPENDS ${previous})
 set_tests_properties(installer_prefix_start installer_prefix_stop installer_install
-                     installer_upgrade installer_downgrade installer_repair installer_removal
+                     installer_upgrade installer_downgrade installer_repair installer_service
+                     installer_removal
                      installer_registration_failure PROPERTIES
   RESOURCE_LOCK msi_prefix
   ENVIRONMENT "ZELK_MSI_PREFIX=${CMAKE_BINARY_DIR}/msiprefix;ZELK_WINEARCH=${ZELK_WINEARCH};ZELK_MSI_OLD=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.0.msi;ZELK_MSI_NEW=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1.msi;ZELK_MSI_REBUILT=${ZELK_MSI_TEST_DIR}/ZelkAdmin-1.0.1-rebuilt.msi;ZELK_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ZELK_WINE=${ZELK_WINE}")

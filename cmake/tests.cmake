@@ -69,8 +69,3 @@ if(TARGET safe_list_test)
                        ENVIRONMENT "LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8" TIMEOUT 300)
 endif()
 
-# The server hosted in the ZelkAdmin service, in a Wine prefix of its own.
-add_test(NAME service_host
-         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/service/service.sh ${CMAKE_BINARY_DIR}/wine-run.sh
-                 $<TARGET_FILE:ZelkAdmin>)
-set_tests_properties(service_host PROPERTIES TIMEOUT 240 RESOURCE_LOCK service_prefix)

@@ -1,7 +1,7 @@
 #!/bin/bash
-# sequence.sh PACKAGE: the registration actions sit where they must in the
-# built InstallExecuteSequence (wixl places Before/After actions unreliably)
-# with their conditions, and carry the custom action types they must.
+# sequence.sh PACKAGE: the registration and service actions sit where they
+# must in the built InstallExecuteSequence (wixl places Before/After actions
+# unreliably) with their conditions, and carry the custom action types they must.
 set -euo pipefail
 sequence=$(msiinfo export "$1" InstallExecuteSequence | tr -d '\r')
 types=$(msiinfo export "$1" CustomAction | tr -d '\r')
@@ -25,7 +25,10 @@ while IFS='|' read -r action after before condition type; do
 done <<'TABLE'
 UnregisterServerRollback|InstallInitialize|UnregisterServer|$ServerComponent=2 AND NOT UPGRADINGPRODUCTCODE|3410
 UnregisterServer|UnregisterServerRollback|RemoveFiles|$ServerComponent=2 AND NOT UPGRADINGPRODUCTCODE|3154
-RegisterServerRollback|InstallFiles|RegisterServer|NOT Installed AND NOT WIX_UPGRADE_DETECTED|3394
+StopServices|InstallInitialize|DeleteServices|VersionNT|
+DeleteServices|StopServices|UnregisterServerRollback|VersionNT|
+InstallServices|InstallFiles|RegisterServerRollback|VersionNT|
+RegisterServerRollback|InstallServices|RegisterServer|NOT Installed AND NOT WIX_UPGRADE_DETECTED|3394
 RegisterServer|RegisterServerRollback|InstallExecute|$ServerComponent=3|3090
 RemoveExistingProducts|InstallExecute|RegisterProduct||
 TABLE
