@@ -3,8 +3,9 @@
 // of their value numbers.
 #include "policy/policy.h"
 
+#include <algorithm>
+
 #include "gtest/gtest.h"
-#include "safelist/entry_rules.h"
 #include "tests/policy_values.h"
 #include "tests/registry_sandbox.h"
 
@@ -20,39 +21,31 @@ TEST(PolicyTest, IgnoresEachBadValueWithItsReasonAndAppliesTheRest) {
   EXPECT_TRUE(policy.empty()) << "no policy key, no policy";
 
   std::vector<PolicyValue> values = IgnoredValues();
-  for (const PolicyValue& value : values) WritePolicyValue(value);
-  for (const PolicyValue& value :
-       {Dword(L"ProtectLocal", 0), Dword(L"CheckSoftPopup", 1),
-        Text(L"BlockList\\20", L"page ok.test/p"), Text(L"BlockList\\3", L" Domain http://ok.test/ # why")}) {
-    WritePolicyValue(value);
+  std::vector<PolicyValue> applied = values;
+  for (const PolicyValue& value : {Dword(L"ProtectLocal", 0), Dword(L"CheckSoftPopup", 1),
+                                   Text(L"BlockList\\20", L"page ok.test/p"),
+                                   Text(L"BlockList\\3", L" Domain http://ok.test/ # why")}) {
+    applied.push_back(value);
   }
+  ApplyPolicy(applied);
   ASSERT_EQ(S_OK, ReadPolicy(&policy));
 
-  for (const PolicyValue& value : values) {
-    const auto found = std::find_if(policy.ignored.begin(), policy.ignored.end(),
-                                    [&](const IgnoredValue& ignored) { return ignored.path == value.path; });
-    ASSERT_NE(policy.ignored.end(), found) << value.path.c_str();
-    EXPECT_EQ(0u, found->reason.rfind(value.reason, 0)) << found->reason.c_str();
-  }
   EXPECT_EQ(values.size(), policy.ignored.size());
-
+  for (const PolicyValue& value : values) {
+    const auto ignored = std::find_if(policy.ignored.begin(), policy.ignored.end(),
+                                      [&](const IgnoredValue& item) { return item.path == value.path; });
+    ASSERT_NE(policy.ignored.end(), ignored) << value.path.c_str();
+    EXPECT_EQ(0u, ignored->reason.rfind(value.reason, 0)) << ignored->reason.c_str();
+  }
   const std::optional<int32_t> flags[kManagedFlagCount] = {{}, {}, 0, {}, {}, 1};
-  for (int flag = 0; flag < kManagedFlagCount; ++flag) {
-    EXPECT_EQ(flags[flag], policy.flags[flag]) << kManagedFlagNames[flag];
+  EXPECT_TRUE(std::equal(flags, flags + kManagedFlagCount, policy.flags));
+  EXPECT_TRUE(!policy.soundFile && !policy.lockSafeList && policy.safeList.empty());
+  std::wstring block_list;  // in the order of the value numbers
+  for (const ManagedEntry& entry : policy.blockList) {
+    block_list += entry.valueName + L" " + std::to_wstring(entry.type) + L" " + entry.url + L" " +
+                  std::wstring(entry.key.begin(), entry.key.end()) + L";";
   }
-  EXPECT_FALSE(policy.soundFile);
-  EXPECT_FALSE(policy.lockSafeList);
-  EXPECT_TRUE(policy.safeList.empty());
-  ASSERT_EQ(2u, policy.blockList.size());
-  const struct { const wchar_t* name; uint32_t type; const wchar_t* url; const char* key; } entries[] = {
-      {L"3", kDomain, L"http://ok.test/", "http://ok.test/"}, {L"20", kPage, L"ok.test/p", "http://ok.test/p"}};
-  for (size_t index = 0; index < 2; ++index) {
-    const ManagedEntry& entry = policy.blockList[index];
-    EXPECT_EQ(entries[index].name, entry.valueName);
-    EXPECT_EQ(entries[index].type, entry.type);
-    EXPECT_EQ(entries[index].url, entry.url);
-    EXPECT_EQ(entries[index].key, entry.key);
-  }
+  EXPECT_EQ(L"3 4 http://ok.test/ http://ok.test/;20 1 ok.test/p http://ok.test/p;", block_list);
 }
 
 }  // namespace

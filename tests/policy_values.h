@@ -12,9 +12,6 @@
 namespace zelk {
 namespace testing {
 
-constexpr wchar_t kPoliciesPath[] = L"Software\\Policies";
-constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
-
 // A value by its path under the policy key ("AutoShow", "SafeList\\1"); a REG_DWORD holds
 // `number`, any other type the UTF-16 bytes of `text` with a NUL.
 struct PolicyValue {
@@ -26,39 +23,28 @@ struct PolicyValue {
 };
 
 inline PolicyValue Dword(const wchar_t* path, DWORD number) { return {path, REG_DWORD, number, L""}; }
-inline PolicyValue Text(const wchar_t* path, const std::wstring& text) {
-  return {path, REG_SZ, 0, text};
-}
+inline PolicyValue Text(const wchar_t* path, const std::wstring& text) { return {path, REG_SZ, 0, text}; }
 
-inline void WritePolicyValue(const PolicyValue& value) {
-  const size_t split = value.path.rfind(L'\\');
-  const std::wstring key = std::wstring(kPoliciesPath) + L"\\Zelk" +
-                           (split == std::wstring::npos ? L"" : L"\\" + value.path.substr(0, split));
-  const std::wstring name = split == std::wstring::npos ? value.path : value.path.substr(split + 1);
-  HKEY raw = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                                           KEY_ALL_ACCESS | kPolicyView, nullptr, &raw, nullptr));
-  const BYTE* data = value.type == REG_DWORD ? reinterpret_cast<const BYTE*>(&value.number)
-                                             : reinterpret_cast<const BYTE*>(value.text.c_str());
-  const DWORD size = value.type == REG_DWORD ? 4 : (value.text.size() + 1) * sizeof(wchar_t);
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(raw, name.c_str(), 0, value.type, data, size));
-  RegCloseKey(raw);
-}
-
-// Removes the whole policy key, as Group Policy does when no policy is set any more.
-inline void ClearPolicy() {
-  HKEY policies = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPoliciesPath, 0, KEY_ALL_ACCESS | kPolicyView,
-                    &policies) != ERROR_SUCCESS) {
-    return;
-  }
-  RegDeleteTreeW(policies, L"Zelk");
-  RegCloseKey(policies);
-}
-
+// Replaces the whole policy key with `values`, as Group Policy does; none removes the key.
 inline void ApplyPolicy(const std::vector<PolicyValue>& values) {
-  ClearPolicy();
-  for (const PolicyValue& value : values) WritePolicyValue(value);
+  HKEY policies = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &policies, nullptr));
+  RegDeleteTreeW(policies, L"Zelk");
+  for (const PolicyValue& value : values) {
+    const size_t split = value.path.rfind(L'\\');
+    const std::wstring key = split == std::wstring::npos ? L"Zelk" : L"Zelk\\" + value.path.substr(0, split);
+    HKEY raw = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(policies, key.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &raw, nullptr));
+    const bool dword = value.type == REG_DWORD;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(raw, value.path.substr(split + 1).c_str(), 0, value.type,
+                                            dword ? reinterpret_cast<const BYTE*>(&value.number)
+                                                  : reinterpret_cast<const BYTE*>(value.text.c_str()),
+                                            dword ? 4 : (value.text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(raw);
+  }
+  RegCloseKey(policies);
 }
 
 // One of every kind of value that is not applied. U+0D05 is in no ANSI code page.
