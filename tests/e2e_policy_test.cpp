@@ -49,9 +49,7 @@ TEST(PolicyTest, EachChangeAppliesToTheNextCallAndLeavesTheUsersDataAlone) {
        {0, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
       {"locked list", {Dword(L"LockSafeList", 1)}, {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK,
        E_ACCESSDENIED},
-      {"unlocked list", {Dword(L"LockSafeList", 0)}, {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
       {"only values to ignore", IgnoredValues(), {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
-      {"none again", {}, {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
   };
   ScopedComInitializer com;
   ComPtr<IZelkHelper> helper;

@@ -12,14 +12,14 @@
 namespace zelk {
 namespace testing {
 
-// A value by its path under the policy key ("AutoShow", "SafeList\\1"); a REG_DWORD holds
-// `number`, any other type the UTF-16 bytes of `text` with a NUL.
+// A value by its path under the policy key ("SafeList\\1"): a REG_DWORD holds `number`, any
+// other type the UTF-16 bytes of `text` with a NUL; `reason` starts why it is ignored.
 struct PolicyValue {
   std::wstring path;
   DWORD type;
   DWORD number;
   std::wstring text;
-  const wchar_t* reason = nullptr;  // the start of the reason it is ignored for
+  const wchar_t* reason = nullptr;
 };
 
 inline PolicyValue Dword(const wchar_t* path, DWORD number) { return {path, REG_DWORD, number, L""}; }
@@ -34,15 +34,11 @@ inline void ApplyPolicy(const std::vector<PolicyValue>& values) {
   for (const PolicyValue& value : values) {
     const size_t split = value.path.rfind(L'\\');
     const std::wstring key = split == std::wstring::npos ? L"Zelk" : L"Zelk\\" + value.path.substr(0, split);
-    HKEY raw = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(policies, key.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &raw, nullptr));
     const bool dword = value.type == REG_DWORD;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(raw, value.path.substr(split + 1).c_str(), 0, value.type,
-                                            dword ? reinterpret_cast<const BYTE*>(&value.number)
-                                                  : reinterpret_cast<const BYTE*>(value.text.c_str()),
-                                            dword ? 4 : (value.text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(raw);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(policies, key.c_str(), value.path.substr(split + 1).c_str(),
+                                             value.type, dword ? static_cast<const void*>(&value.number)
+                                                               : value.text.c_str(),
+                                             dword ? 4 : (value.text.size() + 1) * sizeof(wchar_t)));
   }
   RegCloseKey(policies);
 }
