@@ -16,17 +16,25 @@ STDMETHODIMP ZelkHelper::IsUrlProtected(BSTR bstrUrl, long* pVal) {
   // The most frequent call of all: no heap use for a URL of ordinary length.
   StackNarrow url;
   ZELK_RETURN_IF_FAILED(url.Assign(bstrUrl));
-  return safeList.IsProtected(url.c_str(), settings_.protectLocal != 0,
-                              settings_.protectHttps != 0, pVal);
+  const bool protect_local = EffectiveFlag(kManagedProtectLocal, settings_.protectLocal) != 0;
+  const bool protect_https = EffectiveFlag(kManagedProtectHttps, settings_.protectHttps) != 0;
+  return safeList.IsProtected(url.c_str(), protect_local, protect_https, &policy_.blockList(),
+                              &policy_.managedList(), pVal);
+}
+
+HRESULT ZelkHelper::CheckSafeListUnlocked() {
+  return PolicyInForce().lockSafeList ? E_ACCESSDENIED : S_OK;
 }
 
 STDMETHODIMP ZelkHelper::UnprotectUrl(BSTR bstrUrl) {
+  ZELK_RETURN_IF_FAILED(CheckSafeListUnlocked());
   std::string url;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url));
   return safeList.Unprotect(url);
 }
 
 HRESULT ZelkHelper::Protect(BSTR bstrUrl, EntryType type) {
+  ZELK_RETURN_IF_FAILED(CheckSafeListUnlocked());
   std::string url;
   bool exact = false;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(bstrUrl, &url, &exact));
@@ -67,6 +75,8 @@ STDMETHODIMP ZelkHelper::get_SafeList(VARIANT* pVal) {
 
 STDMETHODIMP ZelkHelper::LogPopUrl(BSTR PopUrl, BSTR SrcUrl) {
   if (SrcUrl == nullptr) return E_INVALIDARG;
+  // Logging switched off by policy records nothing, whatever the user chose.
+  if (EffectiveFlag(kManagedLogPopup, 1) == 0) return S_OK;
   std::string source;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(SrcUrl, &source));
   if (PopUrl == nullptr) return AppendPopupEntry(nullptr, source);

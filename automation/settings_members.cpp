@@ -1,6 +1,9 @@
 // Settings and startup-option members of the shared object. Gets answer from
 // the cache; puts write through first and change the cache only once the
 // registry holds the new value, so a get never reports what a restart would lose.
+// A setting that machine policy manages answers with the policy's value and
+// refuses every put: the user's own value stays as it is, for when the policy
+// goes away.
 #include <new>
 
 #include "automation/zelk_helper.h"
@@ -15,60 +18,74 @@ VARIANT_BOOL ToVariantBool(int32_t flag) { return flag != 0 ? VARIANT_TRUE : VAR
 
 }  // namespace
 
-HRESULT ZelkHelper::GetFlag(int32_t field, VARIANT_BOOL* pVal) const {
+int32_t ZelkHelper::EffectiveFlag(ManagedFlag flag, int32_t field) {
+  const std::optional<int32_t>& managed = PolicyInForce().flags[flag];
+  return managed ? *managed : field;
+}
+
+HRESULT ZelkHelper::GetFlag(ManagedFlag flag, int32_t field, VARIANT_BOOL* pVal) {
   if (pVal == nullptr) return E_POINTER;
-  *pVal = ToVariantBool(field);
+  *pVal = ToVariantBool(EffectiveFlag(flag, field));
   return S_OK;
 }
 
-HRESULT ZelkHelper::PutFlag(const char* name, int32_t* field, VARIANT_BOOL value) {
+HRESULT ZelkHelper::PutFlag(ManagedFlag flag, int32_t* field, VARIANT_BOOL value) {
+  if (PolicyInForce().flags[flag]) return E_ACCESSDENIED;
   const int32_t stored = value != 0 ? 1 : 0;
-  ZELK_RETURN_IF_FAILED(WriteSettingDword(name, static_cast<DWORD>(stored)));
+  ZELK_RETURN_IF_FAILED(WriteSettingDword(kManagedFlagNames[flag], static_cast<DWORD>(stored)));
   *field = stored;
   return S_OK;
 }
 
-STDMETHODIMP ZelkHelper::get_AutoShow(VARIANT_BOOL* pVal) { return GetFlag(settings_.autoShow, pVal); }
-STDMETHODIMP ZelkHelper::put_AutoShow(VARIANT_BOOL value) {
-  return PutFlag(setting::kAutoShow, &settings_.autoShow, value);
+STDMETHODIMP ZelkHelper::get_AutoShow(VARIANT_BOOL* pVal) {
+  return GetFlag(kManagedAutoShow, settings_.autoShow, pVal);
 }
-STDMETHODIMP ZelkHelper::get_PlaySound(VARIANT_BOOL* pVal) { return GetFlag(settings_.playSound, pVal); }
+STDMETHODIMP ZelkHelper::put_AutoShow(VARIANT_BOOL value) {
+  return PutFlag(kManagedAutoShow, &settings_.autoShow, value);
+}
+STDMETHODIMP ZelkHelper::get_PlaySound(VARIANT_BOOL* pVal) {
+  return GetFlag(kManagedPlaySound, settings_.playSound, pVal);
+}
 STDMETHODIMP ZelkHelper::put_PlaySound(VARIANT_BOOL value) {
-  return PutFlag(setting::kPlaySound, &settings_.playSound, value);
+  return PutFlag(kManagedPlaySound, &settings_.playSound, value);
 }
 STDMETHODIMP ZelkHelper::get_ProtectLocal(VARIANT_BOOL* pVal) {
-  return GetFlag(settings_.protectLocal, pVal);
+  return GetFlag(kManagedProtectLocal, settings_.protectLocal, pVal);
 }
 STDMETHODIMP ZelkHelper::put_ProtectLocal(VARIANT_BOOL value) {
-  return PutFlag(setting::kProtectLocal, &settings_.protectLocal, value);
+  return PutFlag(kManagedProtectLocal, &settings_.protectLocal, value);
 }
 STDMETHODIMP ZelkHelper::get_ProtectHttps(VARIANT_BOOL* pVal) {
-  return GetFlag(settings_.protectHttps, pVal);
+  return GetFlag(kManagedProtectHttps, settings_.protectHttps, pVal);
 }
 STDMETHODIMP ZelkHelper::put_ProtectHttps(VARIANT_BOOL value) {
-  return PutFlag(setting::kProtectHttps, &settings_.protectHttps, value);
+  return PutFlag(kManagedProtectHttps, &settings_.protectHttps, value);
 }
-STDMETHODIMP ZelkHelper::get_LogPopup(VARIANT_BOOL* pVal) { return GetFlag(settings_.logPopup, pVal); }
+STDMETHODIMP ZelkHelper::get_LogPopup(VARIANT_BOOL* pVal) {
+  return GetFlag(kManagedLogPopup, settings_.logPopup, pVal);
+}
 STDMETHODIMP ZelkHelper::put_LogPopup(VARIANT_BOOL value) {
-  return PutFlag(setting::kLogPopup, &settings_.logPopup, value);
+  return PutFlag(kManagedLogPopup, &settings_.logPopup, value);
 }
 STDMETHODIMP ZelkHelper::get_CheckSoftPopup(VARIANT_BOOL* pVal) {
-  return GetFlag(settings_.checkSoftPopup, pVal);
+  return GetFlag(kManagedCheckSoftPopup, settings_.checkSoftPopup, pVal);
 }
 STDMETHODIMP ZelkHelper::put_CheckSoftPopup(VARIANT_BOOL value) {
-  return PutFlag(setting::kCheckSoftPopup, &settings_.checkSoftPopup, value);
+  return PutFlag(kManagedCheckSoftPopup, &settings_.checkSoftPopup, value);
 }
 
 STDMETHODIMP ZelkHelper::get_SoundFile(BSTR* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = nullptr;
+  const std::optional<std::string>& managed = PolicyInForce().soundFile;
   UniqueBstr text;
-  ZELK_RETURN_IF_FAILED(BstrFromNarrow(settings_.soundFile, &text));
+  ZELK_RETURN_IF_FAILED(BstrFromNarrow(managed ? *managed : settings_.soundFile, &text));
   *pVal = text.release();
   return S_OK;
 }
 
 STDMETHODIMP ZelkHelper::put_SoundFile(BSTR value) {
+  if (PolicyInForce().soundFile) return E_ACCESSDENIED;
   std::string sound_file;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(value, &sound_file));
   // A longer path could be stored but never read back at the next start.
@@ -106,7 +123,7 @@ STDMETHODIMP ZelkHelper::GetStartupOption(long hWnd, long* pStartupOption) {
   DWORD session = 0;
   ZELK_RETURN_IF_FAILED(module_->GetCallerSession(&session));
   // The fallback is 1, not the -1 of the AutoShow get.
-  int32_t option = settings_.autoShow != 0 ? 1 : 0;
+  int32_t option = EffectiveFlag(kManagedAutoShow, settings_.autoShow) != 0 ? 1 : 0;
   startupOptions.Take(session, static_cast<int32_t>(hWnd), &option);
   *pStartupOption = option;
   return S_OK;

@@ -18,7 +18,13 @@ ZelkHelper::ZelkHelper(ModuleServices* module) : module_(module), objectSafety_(
 
 HRESULT ZelkHelper::Load() {
   ZELK_RETURN_IF_FAILED(LoadSettings(&settings_));
-  return safeList.Load();
+  ZELK_RETURN_IF_FAILED(safeList.Load());
+  return policy_.Start();
+}
+
+const Policy& ZelkHelper::PolicyInForce() {
+  policy_.Refresh();
+  return policy_.policy();
 }
 
 // --- IUnknown ------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "automation/module_services.h"
 #include "automation/settings_store.h"
 #include "automation/startup_options.h"
+#include "policy/live_policy.h"
 #include "safelist/safe_list.h"
 #include "zelk_admin.h"
 
@@ -22,7 +23,8 @@ class ZelkHelper final : public IZelkHelper {
   ZelkHelper(const ZelkHelper&) = delete;
   ZelkHelper& operator=(const ZelkHelper&) = delete;
 
-  // The loading step of construction: reads the settings and the safe list.
+  // The loading step of construction: reads the settings, the safe list and
+  // the machine policy, which stays live.
   // Its status is what every creation of the object returns if it failed.
   HRESULT Load();
 
@@ -92,8 +94,15 @@ class ZelkHelper final : public IZelkHelper {
     ZelkHelper* owner_;
   };
 
-  HRESULT GetFlag(int32_t field, VARIANT_BOOL* pVal) const;
-  HRESULT PutFlag(const char* name, int32_t* field, VARIANT_BOOL value);
+  // The policy in force for this call: read again if its key changed.
+  const Policy& PolicyInForce();
+  // A flag's value: the policy's when it manages the flag, else the user's.
+  int32_t EffectiveFlag(ManagedFlag flag, int32_t field);
+  HRESULT GetFlag(ManagedFlag flag, int32_t field, VARIANT_BOOL* pVal);
+  // E_ACCESSDENIED, changing nothing, while policy manages the flag.
+  HRESULT PutFlag(ManagedFlag flag, int32_t* field, VARIANT_BOOL value);
+  // E_ACCESSDENIED while policy locks the safe list.
+  HRESULT CheckSafeListUnlocked();
   HRESULT Protect(BSTR bstrUrl, EntryType type);
   // Confirms that the object answers to `riid`; the safety options concern
   // only interfaces that the object has.
@@ -105,6 +114,7 @@ class ZelkHelper final : public IZelkHelper {
   Settings settings_;
   SafeList safeList;
   StartupOptions startupOptions;
+  LivePolicy policy_;
 };
 
 }  // namespace zelk

@@ -4,7 +4,7 @@
 if(TARGET zelkctl)
   # CommandLineToArgvW; and the safe list's key rules, so that an import can
   # check a file against them before it changes anything.
-  target_link_libraries(zelkctl PRIVATE shell32 zelk_safelist)
+  target_link_libraries(zelkctl PRIVATE shell32 zelk_policy zelk_safelist)
   # The tool sits beside the server and the tests, so the end-to-end test
   # finds it in its own folder.
   set_target_properties(zelkctl PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

@@ -196,6 +196,34 @@ HRESULT RegistryKey::EnumSubkey(DWORD index, std::string* name) const {
   return NarrowFromWide(wide.c_str(), name);
 }
 
+HRESULT RegistryKey::ReadAllValues(std::vector<RegistryValue>* values) const {
+  DWORD count = 0;
+  DWORD longest_name = 0;
+  DWORD longest_data = 0;
+  LONG result = RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 &count, &longest_name, &longest_data, nullptr, nullptr);
+  if (result != ERROR_SUCCESS) return StatusFromWin32(result);
+  try {
+    std::vector<RegistryValue> read;
+    read.reserve(count);
+    std::wstring name(longest_name + 1, L'\0');
+    std::string data(longest_data, '\0');
+    for (DWORD index = 0; index < count; ++index) {
+      DWORD name_length = static_cast<DWORD>(name.size());
+      DWORD type = REG_NONE;
+      DWORD size = static_cast<DWORD>(data.size());
+      result = RegEnumValueW(key_.get(), index, &name[0], &name_length, nullptr, &type,
+                             reinterpret_cast<BYTE*>(&data[0]), &size);
+      if (result != ERROR_SUCCESS) continue;
+      read.push_back({name.substr(0, name_length), type, data.substr(0, size)});
+    }
+    values->swap(read);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
 bool IsNotFound(HRESULT status) {
   return status == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
          status == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/settings_layout.h"
 #include "platform/unique_resource.h"
@@ -23,6 +24,14 @@ constexpr DWORD kRegistryStringBufferBytes = 260;
 
 constexpr REGSAM kReadAccess = KEY_READ;                   // 0x20019
 constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+
+// One value of a key, as enumeration finds it: the name wide (a name read
+// from the registry), the data as raw bytes.
+struct RegistryValue {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
 
 class RegistryKey {
  public:
@@ -76,6 +85,11 @@ class RegistryKey {
   // The narrow form of that name, for display and narrow texts; to name the
   // key again, use the wide form.
   HRESULT EnumSubkey(DWORD index, std::string* name) const;
+
+  // Every value of the key in the registry's enumeration order (RegEnumValueW:
+  // string data is UTF-16). A value that changes size or vanishes while the
+  // key is read is left out.
+  HRESULT ReadAllValues(std::vector<RegistryValue>* values) const;
 
  private:
   UniqueHkey key_;

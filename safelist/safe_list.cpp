@@ -146,15 +146,19 @@ HRESULT KeyTextToProtect(const std::string& narrow_url, std::string* key, Listed
   return IsStorableKeyText(*key) ? S_OK : E_INVALIDARG;
 }
 
+void SafeList::Swap(SafeList* other) {
+  entries_.swap(other->entries_);
+  std::swap(live_count_, other->live_count_);
+  by_host_.swap(other->by_host_);
+  by_domain_.swap(other->by_domain_);
+  by_name_.swap(other->by_name_);
+}
+
 HRESULT SafeList::Load() {
   try {
     SafeList loaded;
     ZELK_RETURN_IF_FAILED(loaded.ReadEntries());
-    entries_.swap(loaded.entries_);
-    std::swap(live_count_, loaded.live_count_);
-    by_host_.swap(loaded.by_host_);
-    by_domain_.swap(loaded.by_domain_);
-    by_name_.swap(loaded.by_name_);
+    Swap(&loaded);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -260,16 +264,49 @@ HRESULT SafeList::Unprotect(const std::string& narrow_url) {
 
 HRESULT SafeList::IsProtected(const char* narrow_url, bool protect_local, bool protect_https,
                               long* code) const {
+  return IsProtected(narrow_url, protect_local, protect_https, nullptr, nullptr, code);
+}
+
+HRESULT SafeList::IsProtected(const char* narrow_url, bool protect_local, bool protect_https,
+                              const SafeList* blocked, const SafeList* managed,
+                              long* code) const {
   ZELK_RETURN_IF_NULL(E_POINTER, code);
   ListedUrl url;
   if (!url.DecomposeListed(narrow_url, IsLeadByte)) return E_INVALIDARG;
   const UrlView view = url.view();
-  if (protect_local && IsLocal(view)) {
+  long managed_code = kNotProtected;
+  if (blocked != nullptr && blocked->ListCodeFor(view) != kNotProtected) {
+    *code = kNotProtected;
+  } else if (protect_local && IsLocal(view)) {
     *code = kProtectedAsLocal;
   } else if (protect_https && view.kind == kSchemeHttps) {
     *code = kProtectedAsHttps;
+  } else if (managed != nullptr && (managed_code = managed->ListCodeFor(view)) != kNotProtected) {
+    *code = managed_code;
   } else {
     *code = ListCodeFor(view);
+  }
+  return S_OK;
+}
+
+HRESULT SafeList::Assign(const std::vector<KeyAndType>& entries) {
+  try {
+    SafeList assigned;
+    assigned.entries_.reserve(entries.size());
+    assigned.by_host_.reserve(entries.size());
+    assigned.by_domain_.reserve(entries.size());
+    ListedUrl url;
+    for (const KeyAndType& item : entries) {
+      Entry entry;
+      entry.key = *item.key;
+      entry.type = item.type;
+      const bool decomposed = url.DecomposeListed(entry.key.c_str(), IsLeadByte);
+      DescribeKey(url, decomposed, &entry);
+      assigned.Append(std::move(entry));
+    }
+    Swap(&assigned);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
   return S_OK;
 }

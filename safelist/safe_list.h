@@ -105,7 +105,29 @@ class SafeList {
   HRESULT IsProtected(const char* narrow_url, bool protect_local, bool protect_https,
                       long* code) const;
 
+  // The same with lists that outrank this one: a URL that an entry of
+  // `blocked` covers is kNotProtected whatever else would protect it; after
+  // the two settings, the first entry of `managed` that covers it decides,
+  // and only then this list. Either may be null (no such list).
+  HRESULT IsProtected(const char* narrow_url, bool protect_local, bool protect_https,
+                      const SafeList* blocked, const SafeList* managed, long* code) const;
+
+  // Replaces the list with `entries`, in memory only, in their order and
+  // without the overlap rules of Protect: the first entry that covers a URL
+  // decides, as in any list. Each key is a text as KeyTextToProtect makes
+  // it; one that does not decompose matches nothing. Such a list is only
+  // asked: Protect, Unprotect and Load are for the user's list.
+  // S_OK or E_OUTOFMEMORY (the list is then unchanged).
+  struct KeyAndType {
+    const std::string* key;
+    uint32_t type;
+  };
+  HRESULT Assign(const std::vector<KeyAndType>& entries);
+
   size_t size() const { return live_count_; }
+
+  // Exchanges the contents of two lists; cannot fail.
+  void Swap(SafeList* other);
 
   // Calls visit(key, type) for each entry in list order: load order, then
   // additions in order. Stops at, and returns, the first failure.

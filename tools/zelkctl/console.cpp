@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "safelist/entry_line.h"
 #include "tools/zelkctl/local_memory.h"
 
 namespace zelk {
@@ -126,20 +127,7 @@ bool Console::WriteRedirected(HANDLE handle, const std::wstring& text) {
   return WriteBytes(handle, narrow);
 }
 
-std::wstring Visible(const std::wstring& text) {
-  std::wstring visible;
-  visible.reserve(text.size());
-  for (wchar_t c : text) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-      visible += L"\\x";
-      visible.push_back(kHexDigits[(c >> 4) & 0xF]);
-      visible.push_back(kHexDigits[c & 0xF]);
-    } else {
-      visible.push_back(c);
-    }
-  }
-  return visible;
-}
+std::wstring Visible(const std::wstring& text) { return VisibleText(text); }
 
 std::wstring HexStatus(HRESULT status) {
   const unsigned long value = static_cast<unsigned long>(status);

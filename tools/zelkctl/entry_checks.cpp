@@ -1,6 +1,7 @@
 #include "tools/zelkctl/entry_checks.h"
 
 #include "platform/text.h"
+#include "safelist/entry_line.h"
 #include "safelist/entry_rules.h"
 #include "safelist/safe_list.h"
 #include "tools/zelkctl/console.h"
@@ -10,15 +11,6 @@ namespace ctl {
 
 namespace {
 
-std::wstring CodePageName() { return L"code page " + std::to_wstring(GetACP()); }
-
-// The narrow text the server makes of `text`; false when it is not the same
-// text (a character became the default character).
-bool HeldInCodePage(const std::wstring& text, std::string* narrow) {
-  bool exact = false;
-  return SUCCEEDED(NarrowFromWide(text.c_str(), narrow, &exact)) && exact;
-}
-
 // The key's URL as the server decomposes a stored entry; false when it does
 // not decompose (such an entry matches nothing).
 bool DecomposeKey(const std::wstring& key, std::string* narrow, ListedUrl* url) {
@@ -27,24 +19,6 @@ bool DecomposeKey(const std::wstring& key, std::string* narrow, ListedUrl* url) 
 }
 
 }  // namespace
-
-std::wstring WhyServerRefuses(const std::wstring& url) {
-  std::string narrow;
-  if (!HeldInCodePage(url, &narrow)) return L"the URL cannot be held in " + CodePageName();
-  if (url.find(L'\\') != std::wstring::npos) {
-    return L"the URL holds a '\\', which a registry name cannot";
-  }
-  if (url.size() > kMaxKeyTextCharacters) {
-    return L"the URL is longer than " + std::to_wstring(kMaxKeyTextCharacters) + L" characters";
-  }
-  std::string key;
-  ListedUrl parts;
-  if (FAILED(KeyTextToProtect(narrow, &key, &parts))) {
-    return L"the server cannot store the URL: it is no URL, or with \"http://\" in front it is "
-           L"longer than " + std::to_wstring(kMaxKeyTextCharacters) + L" characters";
-  }
-  return std::wstring();
-}
 
 std::wstring WhyNotRestorable(const TypedEntry& entry) {
   if (EntryKindOfType(entry.type) == nullptr) {

@@ -1,6 +1,7 @@
-// What the server will do with a URL or an entry, worked out by zelkctl
-// before it changes anything: the same key rules and the same matching, so
-// that an import can refuse a file, or keep an entry, before the first call.
+// What the server will do with an entry, worked out by zelkctl before it
+// changes anything: the same key rules and the same matching, so that an
+// import can keep an entry before the first call. Whether the server takes a
+// URL at all is WhyServerRefuses (safelist/entry_line.h).
 #pragma once
 
 #include <string>
@@ -9,11 +10,6 @@
 
 namespace zelk {
 namespace ctl {
-
-// Why a protect member refuses `url`: a text the code page cannot hold, a
-// '\', more than 255 characters, or no URL even with "http://" in front.
-// Empty when the server takes it.
-std::wstring WhyServerRefuses(const std::wstring& url);
 
 // Why protecting `entry`'s key with its type would not make the same entry
 // again; empty when it would. May throw std::bad_alloc.

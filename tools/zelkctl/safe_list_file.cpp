@@ -1,9 +1,8 @@
 #include "tools/zelkctl/safe_list_file.h"
 
 #include "platform/status.h"
-#include "tools/zelkctl/arguments.h"
+#include "safelist/entry_line.h"
 #include "tools/zelkctl/console.h"
-#include "tools/zelkctl/entry_checks.h"
 #include "tools/zelkctl/utf8_file.h"
 
 namespace zelk {
@@ -14,63 +13,16 @@ namespace {
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char kUtf16LeByteOrderMark[] = "\xFF\xFE";
 constexpr char kUtf16BeByteOrderMark[] = "\xFE\xFF";
-constexpr wchar_t kBlanks[] = L" \t\r";
 constexpr wchar_t kTypePrefix[] = L"type=";
 
-bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-std::wstring Trimmed(const std::wstring& text) {
-  const size_t begin = text.find_first_not_of(kBlanks);
-  if (begin == std::wstring::npos) return std::wstring();
-  return text.substr(begin, text.find_last_not_of(kBlanks) - begin + 1);
-}
-
-bool StartsWithTypeNumber(const std::wstring& word) {
-  return word.size() >= 5 && EqualsIgnoringCase(word.substr(0, 5), kTypePrefix);
-}
-
-// Where a comment starts after an entry: a '#' that follows a blank. A '#'
-// right after other text is part of the URL ("http://a.test/#top").
-size_t CommentStart(const std::wstring& text) {
-  for (size_t index = 1; index < text.size(); ++index) {
-    if (text[index] == L'#' && IsBlank(text[index - 1])) return index;
-  }
-  return std::wstring::npos;
-}
-
-size_t FirstControl(const std::wstring& text) {
-  for (size_t index = 0; index < text.size(); ++index) {
-    if (IsControl(text[index])) return index;
-  }
-  return std::wstring::npos;
-}
-
 // Why the trimmed, non-comment `text` is not an entry line; empty when it is,
-// with *line filled in.
+// with *line filled in. The words and checks are the server's own.
 std::wstring ReadEntryLine(const std::wstring& text, ImportLine* line) {
-  const size_t word_end = text.find_first_of(L" \t");
-  const std::wstring word = text.substr(0, word_end);
-  const std::wstring rest = word_end == std::wstring::npos ? std::wstring() : text.substr(word_end);
-  const std::wstring url = Trimmed(rest.substr(0, CommentStart(rest)));
-  if (StartsWithTypeNumber(word)) {
-    return L"\"" + Visible(word) +
-           L"\" entries cannot be imported: the server makes only page, site and domain entries";
-  }
-  line->kind = EntryKindNamed(word);
-  if (line->kind == nullptr) {
-    return L"unknown entry type \"" + Visible(word) + L"\"; a line is \"page URL\", \"site URL\" "
-           L"or \"domain URL\"";
-  }
-  if (url.empty()) return L"no URL after \"" + word + L"\"";
-  const size_t control = FirstControl(url);
-  if (control != std::wstring::npos) {
-    return L"the URL holds the control character " + Visible(url.substr(control, 1));
-  }
-  std::wstring refused = WhyServerRefuses(url);
-  if (!refused.empty()) return refused;
-  line->url = url;
+  ParsedEntryLine entry;
+  std::wstring reason = WhyNotEntryLine(text, &entry);
+  if (!reason.empty()) return reason;
+  line->kind = EntryKindOfType(entry.type);
+  line->url = std::move(entry.url);
   return std::wstring();
 }
 
@@ -156,7 +108,7 @@ std::wstring WhyNotOnOneLine(const std::wstring& key) {
     return L"it holds the control character " + Visible(key.substr(control, 1));
   }
   if (key.empty()) return L"it is empty";
-  if (IsBlank(key.front()) || IsBlank(key.back())) return L"it begins or ends with a blank";
+  if (IsLineBlank(key.front()) || IsLineBlank(key.back())) return L"it begins or ends with a blank";
   if (CommentStart(key) != std::wstring::npos) {
     return L"it holds a '#' after a blank, which a line reads as the start of a comment";
   }
@@ -178,7 +130,7 @@ HRESULT ParseSafeListFile(const std::string& bytes, std::vector<ImportLine>* lin
       errors->push_back({text_line.number, text_line.text});
       continue;
     }
-    const std::wstring text = Trimmed(text_line.text);
+    const std::wstring text = TrimmedLine(text_line.text);
     if (text.empty() || text[0] == L'#') continue;
     ImportLine line = {text_line.number, nullptr, std::wstring()};
     std::wstring reason = ReadEntryLine(text, &line);

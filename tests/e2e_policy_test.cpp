@@ -1,0 +1,87 @@
+// Machine policy reaching the running server as Group Policy applies it: each step replaces
+// the whole policy and the very next calls answer by it, without a restart. Values the
+// server ignores change nothing; the user's own settings and list stay as they were.
+#include <windows.h>
+
+#include "tests/hardening_e2e.h"
+#include "tests/policy_values.h"
+
+namespace zelk {
+namespace {
+
+using namespace zelk::testing;
+
+constexpr const wchar_t* kUrls[] = {L"http://user.test/", L"http://managed.test/x",
+                                    L"https://secure.test/", L"http://intranet/"};
+constexpr wchar_t kUserSound[] = L"user.wav";
+
+struct Step {
+  const char* policy;
+  std::vector<PolicyValue> values;
+  long codes[4];  // IsUrlProtected of kUrls
+  VARIANT_BOOL auto_show;
+  const wchar_t* sound_file;
+  HRESULT put;      // of AutoShow and SoundFile, each with the user's own value
+  HRESULT protect;  // ProtectPage and UnprotectUrl of another page
+};
+
+TEST(PolicyTest, EachChangeAppliesToTheNextCallAndLeavesTheUsersDataAlone) {
+  ApplyPolicy({});
+  ServerStateSnapshot snapshot;
+  for (const char* name : {"AutoShow", "ProtectLocal", "ProtectHttps"}) {
+    WriteSettingDwordForTest(name, name[0] == 'A' ? 1 : 0);
+  }
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Zelk", L"SoundFile", REG_SZ, kUserSound,
+                  sizeof(kUserSound));
+  const PolicyValue flags[] = {Dword(L"ProtectLocal", 1), Dword(L"ProtectHttps", 1)};
+  const Step steps[] = {
+      {"none", {}, {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
+      {"settings", {flags[0], flags[1], Dword(L"AutoShow", 0), Text(L"SoundFile", L"C:\\m.wav")},
+       {1, 0, 16, 8}, VARIANT_FALSE, L"C:\\m.wav", E_ACCESSDENIED, S_OK},
+      {"managed list before the user's, in value order",
+       {Text(L"SafeList\\2", L"domain user.test"), Text(L"SafeList\\10", L"page user.test/"),
+        Text(L"SafeList\\1", L"site managed.test")},
+       {4, 2, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
+      {"block list over the settings and both lists",
+       {flags[0], flags[1], Text(L"SafeList\\1", L"site managed.test"),
+        Text(L"BlockList\\1", L"site managed.test"), Text(L"BlockList\\2", L"page https://secure.test/"),
+        Text(L"BlockList\\3", L"domain user.test"), Text(L"BlockList\\4", L"site intranet")},
+       {0, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
+      {"locked list", {Dword(L"LockSafeList", 1)}, {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK,
+       E_ACCESSDENIED},
+      {"only values to ignore", IgnoredValues(), {1, 0, 0, 0}, VARIANT_TRUE, kUserSound, S_OK, S_OK},
+  };
+  ScopedComInitializer com;
+  ComPtr<IZelkHelper> helper;
+  ASSERT_EQ(S_OK, CreateServerObject(&helper));
+  ASSERT_EQ(S_OK, helper->ProtectPage(Bstr(kUrls[0]).get()));
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.policy);
+    ApplyPolicy(step.values);
+    for (int index = 0; index < 4; ++index) {
+      long code = -1;
+      EXPECT_TRUE(helper->IsUrlProtected(Bstr(kUrls[index]).get(), &code) == S_OK &&
+                  step.codes[index] == code) << index << ": " << code;
+    }
+    VARIANT_BOOL auto_show = 1;
+    UniqueBstr sound;
+    EXPECT_TRUE(helper->get_AutoShow(&auto_show) == S_OK && step.auto_show == auto_show);
+    EXPECT_TRUE(helper->get_SoundFile(sound.put()) == S_OK && step.sound_file == ToWide(sound.get()));
+    EXPECT_EQ(step.put, helper->put_AutoShow(VARIANT_TRUE));
+    EXPECT_EQ(step.put, helper->put_SoundFile(Bstr(kUserSound).get()));
+    EXPECT_EQ(step.protect, helper->ProtectPage(Bstr(L"http://other.test/").get()));
+    EXPECT_EQ(step.protect, helper->UnprotectUrl(Bstr(L"http://other.test/").get()));
+    ScopedVariant list;
+    ASSERT_EQ(S_OK, helper->get_SafeList(list.Receive()));
+    EXPECT_EQ(1u, list.get().parray->rgsabound[0].cElements) << "the user's entry only";
+  }
+  helper.reset();
+  EXPECT_TRUE(ReadSettingDword("AutoShow") == 1 && ReadSettingDword("ProtectHttps") == 0);
+  DWORD type = 0;
+  std::string sound;
+  EXPECT_TRUE(ReadSetting("SoundFile", &type, &sound) && sound == std::string("user.wav", 9));
+  ApplyPolicy({});
+}
+
+}  // namespace
+}  // namespace zelk
