@@ -102,6 +102,13 @@ const Command kCommands[] = {
      L"and the URL of the page that opened it. Nothing is recorded while LogPopup\n"
      L"is off or the log is full.\n",
      RunLogAdd},
+    {nullptr, L"policy", L"", 0, 0, L"show machine policy and every policy value ignored",
+     L"Shows what machine policy (Group Policy, HKLM\\Software\\Policies\\Zelk) sets:\n"
+     L"each managed setting, LockSafeList, and every entry of the managed SafeList\n"
+     L"and BlockList with its value name. A value the server ignores is shown with\n"
+     L"the reason (a wrong type, an unknown word, a URL the server refuses ...), and\n"
+     L"the exit code is then 1. Managed settings cannot be changed with \"set\".\n",
+     RunPolicy},
     {L"count", L"add", L"N", 1, 1, L"add N to the pop-up counter",
      L"Adds N, a whole number that may be negative, to the pop-up counter\n"
      L"TotalPopups and shows the new total.\n",

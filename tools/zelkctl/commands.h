@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "policy/policy.h"
 #include "tools/zelkctl/console.h"
 #include "tools/zelkctl/log_rows.h"
 #include "tools/zelkctl/server_session.h"
@@ -88,6 +89,15 @@ int RunLogShow(Invocation& call);
 int RunLogExport(Invocation& call);
 int RunLogClear(Invocation& call);
 int RunLogAdd(Invocation& call);
+int RunPolicy(Invocation& call);
+
+// --- Machine policy, read as the server reads it -----------------------------------------
+// S_OK or E_OUTOFMEMORY.
+HRESULT ReadMachinePolicy(Policy* policy);
+// Whether policy manages the setting `name` (any letter case).
+bool PolicyManagesSetting(const Policy& policy, const std::wstring& name);
+// "SafeList\1  site URL": a managed entry with the value that holds it.
+std::wstring ManagedEntryLine(const wchar_t* list_name, const ManagedEntry& entry);
 
 // --- Server queries shared by several commands -------------------------------------------
 // The safe list's key texts in the server's order.

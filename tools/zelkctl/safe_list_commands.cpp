@@ -67,10 +67,21 @@ HRESULT ListingOfUrls(IZelkHelper* helper, std::wstring* listing) {
   return S_OK;
 }
 
+// The user's entries, then those of machine policy, each on a line that
+// starts with "policy": they are not the user's, and a list import refuses
+// them rather than copy a blocked URL into the user's list.
 HRESULT ListingWithTypes(IZelkHelper* helper, std::wstring* listing) {
   std::vector<TypedEntry> entries;
   ZELK_RETURN_IF_FAILED(FetchTypedSafeList(helper, &entries));
+  Policy policy;
+  ZELK_RETURN_IF_FAILED(ReadMachinePolicy(&policy));
   for (const TypedEntry& entry : entries) *listing += Visible(EntryLine(entry)) + L"\n";
+  for (const ManagedEntry& entry : policy.safeList) {
+    *listing += L"policy " + ManagedEntryLine(L"SafeList", entry) + L"\n";
+  }
+  for (const ManagedEntry& entry : policy.blockList) {
+    *listing += L"policy " + ManagedEntryLine(L"BlockList", entry) + L"\n";
+  }
   return S_OK;
 }
 

@@ -131,8 +131,9 @@ std::wstring Table(const std::vector<std::pair<std::wstring, std::wstring>>& lin
   return table;
 }
 
-// Reads every setting into `lines`; on failure reports it and returns false.
-bool AddSettingLines(Invocation& call, IZelkHelper* helper,
+// Reads every setting into `lines`, marking those that policy manages; on
+// failure reports it and returns false.
+bool AddSettingLines(Invocation& call, IZelkHelper* helper, const Policy& policy,
                      std::vector<std::pair<std::wstring, std::wstring>>* lines) {
   for (const Setting& setting : kSettings) {
     std::wstring shown, operation;
@@ -141,6 +142,7 @@ bool AddSettingLines(Invocation& call, IZelkHelper* helper,
       call.Failure(operation, status);
       return false;
     }
+    if (PolicyManagesSetting(policy, setting.name)) shown += L"  (managed by policy)";
     lines->emplace_back(setting.name, shown);
   }
   return true;
@@ -156,8 +158,11 @@ int RunStatus(Invocation& call) {
   ServerHosting hosting;
   HRESULT status = QueryServerHosting(&hosting);
   if (FAILED(status)) return call.Failure(L"finding how the server is hosted", status);
+  Policy policy;
+  status = ReadMachinePolicy(&policy);
+  if (FAILED(status)) return call.Failure(L"reading machine policy", status);
   std::vector<std::pair<std::wstring, std::wstring>> lines = {{L"Server", HostingText(hosting)}};
-  if (!AddSettingLines(call, helper, &lines)) return kExitFailure;
+  if (!AddSettingLines(call, helper, policy, &lines)) return kExitFailure;
   std::vector<std::wstring> keys;
   status = FetchSafeList(helper, &keys);
   if (FAILED(status)) return call.Failure(L"SafeList get", status);
@@ -187,9 +192,18 @@ int RunSet(Invocation& call) {
   if (setting == nullptr) return UnknownSetting(call, call.operand(0));
   const std::wstring complaint = ValueComplaint(*setting, call.operand(1));
   if (!complaint.empty()) return call.UsageError(complaint);
+  Policy policy;
+  HRESULT status = ReadMachinePolicy(&policy);
+  if (FAILED(status)) return call.Failure(L"reading machine policy", status);
+  if (PolicyManagesSetting(policy, setting->name)) {
+    call.console().Err(L"zelkctl: set: " + std::wstring(setting->name) +
+                       L" is managed by machine policy and cannot be changed here; see "
+                       L"\"zelkctl policy\"\n");
+    return kExitFailure;
+  }
   IZelkHelper* helper = call.Connect();
   if (helper == nullptr) return kExitFailure;
-  HRESULT status = WriteSetting(helper, *setting, call.operand(1));
+  status = WriteSetting(helper, *setting, call.operand(1));
   if (FAILED(status)) return call.Failure(std::wstring(setting->name) + L" put", status);
   std::wstring shown, operation;
   status = ReadSetting(helper, *setting, &shown, &operation);
