@@ -8,6 +8,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/hardening_e2e.h"
+#include "tests/policy_values.h"
 
 namespace zelk {
 namespace {
@@ -115,7 +116,7 @@ TEST_F(ZelkctlTest, ExitCodesAndWhatTheySay) {
     EXPECT_EQ("", exit_code ? run.out : run.err) << run;
   }
   EXPECT_EQ(total, ReadSettingDword("TotalPopups"));
-  EXPECT_EQ(14u, Count(Out({"help"}), "\n  "));  // a line for each command
+  EXPECT_EQ(15u, Count(Out({"help"}), "\n  "));  // a line for each command
 }
 
 // Any letter case, each spelling of on and off, an empty operand, both signs,
@@ -215,6 +216,29 @@ TEST_F(ZelkctlTest, ReadsButExplainsARefusedChange) {
 
 // A 64-bit zelkctl against a 32-bit server, whose class and store are in the 32-bit view:
 // the entries' types come from that view. Takes the i686 build's server of the same tree.
+// What the server applies and every value it ignores, each with its reason; managed settings
+// and entries marked as such in status and list, and refused by set.
+TEST_F(ZelkctlTest, PolicyShowsWhatAppliesAndEveryIgnoredValueWithItsReason) {
+  auto ascii = [](const std::wstring& text) { return std::string(text.begin(), text.end()); };
+  std::vector<PolicyValue> values = IgnoredValues();
+  values.push_back(Dword(L"ProtectLocal", 0));
+  values.push_back(Text(L"SafeList\\10", L"site http://managed.test/"));
+  ApplyPolicy(values);
+  const ToolRun run = RunTool({"policy"});
+  EXPECT_EQ(1u, run.exit_code) << run;
+  for (const PolicyValue& value : IgnoredValues()) {
+    EXPECT_EQ(1u, Count(run.out, "\n  " + ascii(value.path) + ": " + ascii(value.reason))) << run;
+  }
+  const std::string managed = "SafeList\\10  site http://managed.test/\n";
+  EXPECT_NE(0u, Count(run.out, "\n  " + managed)) << run;
+  EXPECT_EQ("off  (managed by policy)", Field(Out({"status"}), "ProtectLocal"));
+  EXPECT_NE(0u, Count(Out({"list"}), "\npolicy " + managed));
+  const ToolRun set = RunTool({"set", "protectlocal", "on"});
+  EXPECT_TRUE(set.exit_code == 2 && Count(set.err, "managed by machine policy")) << set;
+  ApplyPolicy({});
+  EXPECT_EQ("not configured", Field(Out({"policy"}), "  ProtectLocal"));
+}
+
 TEST_F(ZelkctlTest, ListReadsTheViewOfTheRegisteredServer) {
   const std::string built = TestFolder() + "..\\..\\i686\\bin\\ZelkAdmin.exe";
   if (sizeof(void*) == 4 || GetFileAttributesA(built.c_str()) == INVALID_FILE_ATTRIBUTES) {

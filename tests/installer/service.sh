@@ -44,6 +44,9 @@ as_user=1 js_client user.out 'IncrementTotalPopups(1)' \
   "IsUrlProtected('$url')" "UnprotectUrl('$url')" "IsUrlProtected('$url')" PlaySound=false \
   'ClearLogs()' || fail "$(output user.out)"
 expect_output user.out "$(printf 'IsUrlProtected=2\nIsUrlProtected=0')"
-for command in status 'log show'; do
-  standard_user "$server\\..\\zelkctl.exe" $command >/dev/null || fail "zelkctl $command ended with $?"
+for command in 'log show' status; do
+  standard_user "$server\\..\\zelkctl.exe" $command >"$WINEPREFIX/zelkctl.out" ||
+    fail "zelkctl $command ended with $?"
 done
+tr -d '\r' <"$WINEPREFIX/zelkctl.out" | grep -qx 'Server *service ZelkAdmin (running)' ||
+  fail "zelkctl status: $(cat "$WINEPREFIX/zelkctl.out")"
