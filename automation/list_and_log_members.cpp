@@ -1,6 +1,7 @@
 // Safe-list and pop-up log members of the shared object: convert at the edge,
 // then hand narrow text to the safe list and the log.
 #include <new>
+#include <optional>
 
 #include "automation/zelk_helper.h"
 #include "platform/status.h"
@@ -75,14 +76,17 @@ STDMETHODIMP ZelkHelper::get_SafeList(VARIANT* pVal) {
 
 STDMETHODIMP ZelkHelper::LogPopUrl(BSTR PopUrl, BSTR SrcUrl) {
   if (SrcUrl == nullptr) return E_INVALIDARG;
-  // Logging switched off by policy records nothing, whatever the user chose.
-  if (EffectiveFlag(kManagedLogPopup, 1) == 0) return S_OK;
+  // Policy's switch outranks the user's either way; without one the log
+  // reads the user's own at each call.
+  const std::optional<int32_t>& managed = PolicyInForce().flags[kManagedLogPopup];
+  if (managed && *managed == 0) return S_OK;
+  const LogSwitch logging = managed ? LogSwitch::kManagedOn : LogSwitch::kStoredSetting;
   std::string source;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(SrcUrl, &source));
-  if (PopUrl == nullptr) return AppendPopupEntry(nullptr, source);
+  if (PopUrl == nullptr) return AppendPopupEntry(nullptr, source, logging);
   std::string popup;
   ZELK_RETURN_IF_FAILED(NarrowFromWide(PopUrl, &popup));
-  return AppendPopupEntry(&popup, source);
+  return AppendPopupEntry(&popup, source, logging);
 }
 
 STDMETHODIMP ZelkHelper::get_Logs(BSTR* pVal) {

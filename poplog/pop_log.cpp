@@ -154,21 +154,24 @@ HRESULT DeleteLogFile(const std::string& path) {
 
 }  // namespace
 
-HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url) {
+HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
+                         LogSwitch logging) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return AppendPopupEntry(pop_url, src_url, now);
+  return AppendPopupEntry(pop_url, src_url, now, logging);
 }
 
 HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
-                         const SYSTEMTIME& local_time) {
+                         const SYSTEMTIME& local_time, LogSwitch logging) {
   // Write access is asked for even when logging turns out to be off, so a
   // server that could not record anything says so at once.
   RegistryKey key;
   ZELK_RETURN_IF_FAILED(OpenSettings(kReadWriteAccess, &key));
-  DWORD log_popup = 0;
-  ZELK_RETURN_IF_FAILED(key.ReadDword(setting::kLogPopup, &log_popup));
-  if (log_popup == 0) return S_OK;
+  if (logging == LogSwitch::kStoredSetting) {
+    DWORD log_popup = 0;
+    ZELK_RETURN_IF_FAILED(key.ReadDword(setting::kLogPopup, &log_popup));
+    if (log_popup == 0) return S_OK;
+  }
   DWORD count = 0;
   ZELK_RETURN_IF_FAILED(key.ReadDword(setting::kLogCount, &count));
   if (count > kLogCountLimit) return S_OK;  // full until the count is reset

@@ -20,11 +20,17 @@ namespace zelk {
 // no pop-up URL. A failure to open, write or close the file, or to write the
 // count, is returned as a failure; the count is only raised after the row is
 // safely written.
-HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url);
+// Where the LogPopup switch comes from: the settings key, or machine policy,
+// which has it on whatever the key holds.
+enum class LogSwitch { kStoredSetting, kManagedOn };
+
+HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
+                         LogSwitch logging = LogSwitch::kStoredSetting);
 
 // The same, at the given local time.
 HRESULT AppendPopupEntry(const std::string* pop_url, const std::string& src_url,
-                         const SYSTEMTIME& local_time);
+                         const SYSTEMTIME& local_time,
+                         LogSwitch logging = LogSwitch::kStoredSetting);
 
 // The log as the client sees it: the file's text as read in text mode (line
 // ends as LF, the text ends at a Ctrl-Z or at the first NUL), or the

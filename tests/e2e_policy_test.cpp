@@ -75,6 +75,14 @@ TEST(PolicyTest, EachChangeAppliesToTheNextCallAndLeavesTheUsersDataAlone) {
     ASSERT_EQ(S_OK, helper->get_SafeList(list.Receive()));
     EXPECT_EQ(1u, list.get().parray->rgsabound[0].cElements) << "the user's entry only";
   }
+  // Policy's LogPopup outranks the user's either way.
+  const DWORD logged = ReadSettingDword("LogCount");
+  for (DWORD user : {0u, 1u}) {
+    WriteSettingDwordForTest("LogPopup", user);
+    ApplyPolicy({Dword(L"LogPopup", 1 - user)});
+    EXPECT_EQ(S_OK, helper->LogPopUrl(Bstr(L"http://pop.test/").get(), Bstr(kUrls[0]).get()));
+    EXPECT_EQ(logged + 1, ReadSettingDword("LogCount")) << "the user's LogPopup is " << user;
+  }
   helper.reset();
   EXPECT_TRUE(ReadSettingDword("AutoShow") == 1 && ReadSettingDword("ProtectHttps") == 0);
   DWORD type = 0;
