@@ -159,7 +159,10 @@ HRESULT HostingGuard::Engage() {
   logFolderExisted_ = false;
   Progress("removing the ZelkAdmin service an interrupted run left");
   serviceRegistered_ = true;
-  return Restore();
+  ZELK_RETURN_IF_FAILED(Restore());
+  // Still engaged for this run's own switches.
+  engaged_ = true;
+  return S_OK;
 }
 
 HRESULT HostingGuard::RegisterPerUser() {
