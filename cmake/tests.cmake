@@ -56,9 +56,12 @@ endforeach()
 include(cmake/zelkctl.cmake OPTIONAL)
 include(cmake/hardening.cmake OPTIONAL)
 
-# The Group Policy templates, as the Group Policy editor reads them.
+# The Group Policy templates, as the Group Policy editor reads them and as
+# Group Policy applies them to the prefix's registry.
 add_test(NAME policy_templates COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/policy/templates_test.py
-                                       ${CMAKE_BINARY_DIR}/bin/PolicyDefinitions)
+                                       ${CMAKE_BINARY_DIR}/bin/PolicyDefinitions
+                                       ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:zelkctl>)
+set_tests_properties(policy_templates PROPERTIES TIMEOUT 120 RESOURCE_LOCK wine_registry)
 
 # The safe list once more under a double-byte ANSI code page (932, from the
 # Japanese locale): double-byte hosts, trail bytes that look like delimiters,
