@@ -3,7 +3,9 @@
 # server, which leaves data for the upgrade to keep.
 . "$(dirname "$0")/msi_test_lib.sh"
 msi install 0 /i "$(windows_path "$ZELK_MSI_OLD")"
-[ -f "$install_dir/ZelkAdmin.exe" ] && [ -f "$install_dir/zelkctl.exe" ] || fail "files not installed"
+for file in ZelkAdmin.exe zelkctl.exe PolicyDefinitions/ZelkAdmin.admx PolicyDefinitions/en-US/ZelkAdmin.adml; do
+  [ -f "$install_dir/$file" ] || fail "$file not installed"
+done
 expect_seeded_server seed
 expect_installed 1.0.0
 entry=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r')
