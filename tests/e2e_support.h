@@ -27,14 +27,24 @@ inline std::string TestFolder() {
 inline std::string ServerPath() { return TestFolder() + "ZelkAdmin.exe"; }
 
 // Starts a command line; the process, invalid (and a failure) when it cannot start.
+// Under load Wine now and then fails a CreateProcess with ERROR_INTERNAL_ERROR that
+// succeeds a moment later: a start is tried three times.
 inline UniqueHandle StartProcess(const std::string& command_line) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  std::string mutable_line = command_line;
-  if (!CreateProcessA(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << command_line << ": " << GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 3; ++attempt, Sleep(200)) {
+    std::string mutable_line = command_line;
+    if (CreateProcessA(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+      error = ERROR_SUCCESS;
+      break;
+    }
+    error = GetLastError();
+  }
+  if (error != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot start " << command_line << ": " << error;
     return UniqueHandle();
   }
   CloseHandle(process.hThread);
