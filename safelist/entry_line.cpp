@@ -14,12 +14,15 @@ constexpr wchar_t kBlanks[] = L" \t\r";
 constexpr char kTypePrefix[] = "type=";
 constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
 
+// Each word in both forms: narrow for the comparison, wide for messages and lines.
 struct EntryWord {
   uint32_t type;
   const char* word;
+  const wchar_t* wideWord;
 };
 
-constexpr EntryWord kEntryWords[] = {{kPage, "page"}, {kSite, "site"}, {kDomain, "domain"}};
+constexpr EntryWord kEntryWords[] = {
+    {kPage, "page", L"page"}, {kSite, "site", L"site"}, {kDomain, "domain", L"domain"}};
 
 bool StartsWithTypeNumber(const std::wstring& word) {
   std::string narrow;
@@ -46,6 +49,13 @@ uint32_t EntryTypeNamed(const std::wstring& word) {
     if (EqualsIgnoringCase(narrow, entry_word.word)) return entry_word.type;
   }
   return 0;
+}
+
+const wchar_t* EntryTypeWord(uint32_t type) {
+  for (const EntryWord& entry_word : kEntryWords) {
+    if (entry_word.type == type) return entry_word.wideWord;
+  }
+  return nullptr;
 }
 
 std::wstring VisibleText(const std::wstring& text) {

@@ -13,6 +13,8 @@ namespace zelk {
 // The entry type a word names ("page", "site", "domain" in any letter case);
 // 0 for any other word.
 uint32_t EntryTypeNamed(const std::wstring& word);
+// The word for exactly `type`; nullptr for any other type (no bit, or several).
+const wchar_t* EntryTypeWord(uint32_t type);
 
 // "code page N", the code page of every conversion, for messages.
 std::wstring CodePageName();

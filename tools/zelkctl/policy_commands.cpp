@@ -5,10 +5,10 @@
 #include <new>
 
 #include "policy/policy.h"
+#include "safelist/entry_line.h"
 #include "platform/text.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
-#include "tools/zelkctl/typed_safe_list.h"
 
 namespace zelk {
 namespace ctl {
@@ -73,9 +73,9 @@ std::wstring PolicyReport(const Policy& policy) {
 }  // namespace
 
 std::wstring ManagedEntryLine(const wchar_t* list_name, const ManagedEntry& entry) {
-  const EntryKind* kind = EntryKindOfType(entry.type);
+  const wchar_t* word = EntryTypeWord(entry.type);
   return Visible(std::wstring(list_name) + L"\\" + entry.valueName + L"  " +
-                 (kind != nullptr ? kind->word : L"?") + L" " + entry.url);
+                 (word != nullptr ? word : L"?") + L" " + entry.url);
 }
 
 HRESULT ReadMachinePolicy(Policy* policy) {

@@ -1,6 +1,7 @@
 // check, protect, unprotect and list: the safe list.
 #include "platform/status.h"
 #include "platform/text.h"
+#include "safelist/entry_line.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
 #include "tools/zelkctl/safe_list_file.h"
@@ -121,7 +122,7 @@ int RunProtect(Invocation& call) {
   if (FAILED(status)) return call.Failure(L"preparing the URL", status);
   status = (helper->*kind->protect)(url.get());
   if (FAILED(status)) return call.Failure(kind->member, status, HintFor(status, kUrlEvenWithHttp));
-  call.console().Out(L"protected as a " + std::wstring(kind->word) + L": " +
+  call.console().Out(L"protected as a " + std::wstring(EntryTypeWord(kind->type)) + L": " +
                      Visible(call.operand(1)) + L"\n");
   return kExitSuccess;
 }

@@ -96,9 +96,9 @@ HRESULT SplitIntoLines(const std::string& bytes, std::vector<TextLine>* lines) {
 }  // namespace
 
 std::wstring EntryLine(const TypedEntry& entry) {
-  const EntryKind* kind = EntryKindOfType(entry.type);
+  const wchar_t* type_word = EntryTypeWord(entry.type);
   const std::wstring word =
-      kind != nullptr ? std::wstring(kind->word) : kTypePrefix + std::to_wstring(entry.type);
+      type_word != nullptr ? std::wstring(type_word) : kTypePrefix + std::to_wstring(entry.type);
   return word + L" " + entry.key;
 }
 

@@ -3,6 +3,8 @@
 #include "platform/registry_key.h"
 #include "platform/settings_layout.h"
 #include "platform/status.h"
+#include "safelist/entry_line.h"
+#include "safelist/safe_list.h"
 #include "tools/zelkctl/arguments.h"
 #include "tools/zelkctl/commands.h"
 #include "tools/zelkctl/registered_server.h"
@@ -12,12 +14,12 @@ namespace ctl {
 
 namespace {
 
-constexpr DWORD kPageType = 1;
+constexpr DWORD kPageType = kPage;
 
 const EntryKind kEntryKinds[] = {
-    {1, L"page", L"ProtectPage", &IZelkHelper::ProtectPage},
-    {2, L"site", L"ProtectSite", &IZelkHelper::ProtectSite},
-    {4, L"domain", L"ProtectDomain", &IZelkHelper::ProtectDomain},
+    {kPage, L"ProtectPage", &IZelkHelper::ProtectPage},
+    {kSite, L"ProtectSite", &IZelkHelper::ProtectSite},
+    {kDomain, L"ProtectDomain", &IZelkHelper::ProtectDomain},
 };
 
 // The type stored in the default value of the SafeList subkey named
@@ -42,10 +44,7 @@ HRESULT ReadStoredType(HKEY list_key, const std::wstring& key_text, DWORD* type)
 }  // namespace
 
 const EntryKind* EntryKindNamed(const std::wstring& word) {
-  for (const EntryKind& kind : kEntryKinds) {
-    if (EqualsIgnoringCase(word, kind.word)) return &kind;
-  }
-  return nullptr;
+  return EntryKindOfType(EntryTypeNamed(word));
 }
 
 const EntryKind* EntryKindOfType(DWORD type) {

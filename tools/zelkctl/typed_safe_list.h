@@ -16,13 +16,13 @@ namespace ctl {
 
 // The three types the server makes, with the member that makes each.
 struct EntryKind {
-  DWORD type;           // the value stored in the entry's subkey: 1, 2 or 4
-  const wchar_t* word;  // "page", "site" or "domain"
+  DWORD type;  // the value stored in the entry's subkey: 1, 2 or 4
   const wchar_t* member;
   HRESULT (STDMETHODCALLTYPE IZelkHelper::*protect)(BSTR);
 };
 
-// The kind named by `word` in any letter case; nullptr for any other word.
+// The kind named by `word` ("page", "site", "domain" in any letter case, as
+// in a list file); nullptr for any other word. Its word is EntryTypeWord(type).
 const EntryKind* EntryKindNamed(const std::wstring& word);
 // The kind whose type is exactly `type`; nullptr for a stored type that is
 // not one of the three (no bit, or several).
