@@ -26,12 +26,16 @@ HRESULT AssignList(const std::vector<ManagedEntry>& entries, SafeList* list) {
 }  // namespace
 
 HRESULT LivePolicy::Start() {
+  lastLook_ = GetTickCount64();
   changed_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (changed_) watching_ = SUCCEEDED(Watch());
   return Reload();
 }
 
 void LivePolicy::Refresh() {
+  const ULONGLONG now = GetTickCount64();
+  if (now - lastLook_ < kPolicyRecheckMs) return;
+  lastLook_ = now;
   if (!changed_) {
     changed_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!changed_) return;

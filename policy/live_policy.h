@@ -1,7 +1,11 @@
 // Machine policy as the running server applies it: read when the server
-// starts, and read again before the first call after the policy key changed,
-// so that an administrator's change reaches the next answer without a
-// restart. The user's settings and list are loaded once; only policy is live.
+// starts, and read again at the first call that finds the policy key changed,
+// so that an administrator's change reaches the answers without a restart.
+// The user's settings and list are loaded once; only policy is live.
+//
+// A call looks at the watch at most once every kPolicyRecheckMs: under Wine
+// each look is a round trip to the wineserver, dearer than the answer itself.
+// So a change reaches every call made kPolicyRecheckMs after it.
 //
 // The key is watched with RegNotifyChangeKeyValue. It may not exist yet, and
 // may be deleted and created again, so the watch is on the nearest key that
@@ -21,6 +25,8 @@
 
 namespace zelk {
 
+constexpr ULONGLONG kPolicyRecheckMs = 100;
+
 class LivePolicy {
  public:
   LivePolicy() = default;
@@ -32,8 +38,9 @@ class LivePolicy {
   HRESULT Start();
 
   // Reads the policy again when its key changed since the last read; cheap
-  // otherwise (one wait that does not wait). Keeps the policy in force when
-  // memory for the new one cannot be had.
+  // otherwise (a look at the clock, and every kPolicyRecheckMs one wait that
+  // does not wait). Keeps the policy in force when memory for the new one
+  // cannot be had.
   void Refresh();
 
   const Policy& policy() const { return policy_; }
@@ -48,6 +55,7 @@ class LivePolicy {
   UniqueHandle changed_;  // auto-reset: signalled by the watch
   RegistryKey watched_;
   bool watching_ = false;
+  ULONGLONG lastLook_ = 0;  // GetTickCount64 at the last look at the watch
   Policy policy_;
   SafeList managed_;
   SafeList blocked_;

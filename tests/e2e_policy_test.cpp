@@ -1,5 +1,5 @@
 // Machine policy reaching the running server as Group Policy applies it: each step replaces
-// the whole policy and the very next calls answer by it, without a restart. Values the
+// the whole policy and the next calls answer by it, without a restart. Values the
 // server ignores change nothing; the user's own settings and list stay as they were.
 #include <windows.h>
 

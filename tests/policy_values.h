@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "policy/live_policy.h"
 
 namespace zelk {
 namespace testing {
@@ -25,7 +26,8 @@ struct PolicyValue {
 inline PolicyValue Dword(const wchar_t* path, DWORD number) { return {path, REG_DWORD, number, L""}; }
 inline PolicyValue Text(const wchar_t* path, const std::wstring& text) { return {path, REG_SZ, 0, text}; }
 
-// Replaces the whole policy key with `values`, as Group Policy does; none removes the key.
+// Replaces the whole policy key with `values`, as Group Policy does; none removes the key. Returns
+// once a running server's next call sees the change.
 inline void ApplyPolicy(const std::vector<PolicyValue>& values) {
   HKEY policies = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Policies", 0, nullptr, 0,
@@ -41,6 +43,7 @@ inline void ApplyPolicy(const std::vector<PolicyValue>& values) {
                                              dword ? 4 : (value.text.size() + 1) * sizeof(wchar_t)));
   }
   RegCloseKey(policies);
+  Sleep(static_cast<DWORD>(kPolicyRecheckMs) + 50);
 }
 
 // One of every kind of value that is not applied. U+0D05 is in no ANSI code page.
