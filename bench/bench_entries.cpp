@@ -7,6 +7,8 @@
 #include "bench/bench_clock.h"
 #include "platform/registry_key.h"
 #include "platform/status.h"
+#include "policy/policy.h"
+#include "safelist/entry_line.h"
 
 namespace zelk {
 namespace bench {
@@ -14,6 +16,8 @@ namespace bench {
 namespace {
 
 constexpr EntryType kTypeCycle[] = {kPage, kSite, kDomain};
+constexpr size_t kFirstManagedBenchEntry = kMaxBenchEntries - kMaxManagedEntries;
+constexpr REGSAM kPolicyWriteAccess = kReadWriteAccess | KEY_WOW64_64KEY;
 constexpr size_t kStopCheckInterval = 256;
 
 // Names of the SafeList subkeys that the benchmark made.
@@ -45,6 +49,18 @@ HRESULT WriteEntry(const RegistryKey& list_key, size_t index) {
   RegistryKey subkey;
   ZELK_RETURN_IF_FAILED(subkey.Create(list_key.get(), entry.key.c_str(), kReadWriteAccess));
   return subkey.WriteDword(nullptr, entry.type);
+}
+
+// The value of managed entry `index`, in wide text as Group Policy writes it.
+HRESULT WriteManagedEntry(const RegistryKey& list_key, size_t index) {
+  const BenchEntry entry = BenchEntryAt(kFirstManagedBenchEntry + index);
+  const std::wstring name = std::to_wstring(index + 1);
+  const std::wstring line = std::wstring(EntryTypeWord(entry.type)) + L" " +
+                            std::wstring(entry.key.begin(), entry.key.end());
+  const LONG result = RegSetValueExW(list_key.get(), name.c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(line.c_str()),
+                                     static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
+  return result == ERROR_SUCCESS ? S_OK : StatusFromWin32(result);
 }
 
 }  // namespace
@@ -88,6 +104,42 @@ HRESULT RemoveBenchEntries() {
     if (FAILED(status) && !IsNotFound(status) && SUCCEEDED(first_failure)) first_failure = status;
   }
   return first_failure;
+}
+
+HRESULT WriteManagedEntries(size_t first, size_t end) {
+  if (end > kMaxManagedEntries) return E_INVALIDARG;
+  RegistryKey list_key;
+  ZELK_RETURN_IF_FAILED(list_key.Create(
+      HKEY_LOCAL_MACHINE, (std::string(kPolicyKeyPath) + "\\" + policy::kSafeListKey).c_str(),
+      kPolicyWriteAccess));
+  try {
+    for (size_t index = first; index < end; ++index) {
+      if (index % kStopCheckInterval == 0 && StopRequested()) return kStoppedStatus;
+      ZELK_RETURN_IF_FAILED(WriteManagedEntry(list_key, index));
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+std::wstring PageCoveredByManagedEntry(size_t index, EntryType* type) {
+  BenchEntry entry = BenchEntryAt(kFirstManagedBenchEntry + index);
+  *type = entry.type;
+  // A site or domain entry covers the page its host's page entry would name.
+  if (entry.type != kPage) entry.key += "docs/page.html";
+  return std::wstring(entry.key.begin(), entry.key.end());
+}
+
+HRESULT RemovePolicyKey() {
+  RegistryKey policies;
+  const HRESULT open_status =
+      policies.Open(HKEY_LOCAL_MACHINE, "Software\\Policies", kPolicyWriteAccess);
+  if (IsNotFound(open_status)) return S_OK;
+  ZELK_RETURN_IF_FAILED(open_status);
+  const LONG result = RegDeleteTreeA(policies.get(), "Zelk");
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK
+                                                                   : StatusFromWin32(result);
 }
 
 }  // namespace bench

@@ -53,5 +53,19 @@ HRESULT WriteBenchEntries(size_t first, size_t end);
 // first failure at the end. S_OK when the SafeList key does not exist.
 HRESULT RemoveBenchEntries();
 
+// Managed entries: values "1", "2", ... of HKLM\Software\Policies\Zelk\SafeList
+// (64-bit view), value n the line "page URL", "site URL" or "domain URL" of
+// one of the last kMaxManagedEntries bench entries, which the user's list
+// holds only at its largest size. Stores managed entries [first, end).
+constexpr size_t kMaxManagedEntries = 10000;
+HRESULT WriteManagedEntries(size_t first, size_t end);
+
+// A page that managed entry `index` covers, and the code it answers with.
+// May throw std::bad_alloc.
+std::wstring PageCoveredByManagedEntry(size_t index, EntryType* type);
+
+// Deletes HKLM\Software\Policies\Zelk. S_OK when it does not exist.
+HRESULT RemovePolicyKey();
+
 }  // namespace bench
 }  // namespace zelk

@@ -67,6 +67,8 @@ std::vector<SummaryLine> SummaryLines(const BenchResults& results) {
         FindSample(per_user.emptyCallRoundTrip, kLargestSize));
   ratio("inprocess_scaling_100000_vs_10", FindSample(results.inProcessQuery, kLargestSize),
         FindSample(results.inProcessQuery, kSmallestSize));
+  ratio("inprocess_scaling_managed_10000_vs_10", FindSample(results.managedQuery, kMiddleSize),
+        FindSample(results.managedQuery, kSmallestSize));
   ratio("protect_scaling_100000_vs_10", FindSample(results.protectUnprotect, kLargestSize),
         FindSample(results.protectUnprotect, kSmallestSize));
   SummaryLine bytes = {"bytes_per_entry_100000", false, 0};
@@ -174,6 +176,8 @@ void PrintRatios(const BenchResults& results, FILE* out) {
     PrintScalingRow(out, "in process: IsUrlProtected, by list size", results.inProcessQuery,
                     size, kSmallestSize);
   }
+  PrintScalingRow(out, "in process: IsUrlProtected, by managed entries", results.managedQuery,
+                  kMiddleSize, kSmallestSize);
   for (const size_t size : {kMiddleSize, kLargestSize}) {
     PrintScalingRow(out, "in process: ProtectPage + UnprotectUrl, by list size",
                     results.protectUnprotect, size, kSmallestSize);
@@ -213,6 +217,7 @@ void PrintRawNumbers(const BenchResults& results, FILE* out) {
   PrintSizedRows(out, "round trip, service: IsUrlProtected (no match)",
                  results.service.queryRoundTrip);
   PrintSizedRows(out, "in process: IsUrlProtected (no match)", results.inProcessQuery);
+  PrintSizedRows(out, "in process: IsUrlProtected, N managed entries", results.managedQuery);
   PrintSizedRows(out, "in process: ProtectPage + UnprotectUrl", results.protectUnprotect);
   PrintSizedRows(out, "in process: Load (settings + safe list)", results.inProcessLoad);
   PrintSizedRows(out, "in process: bare registry loop over the list", results.registryFloor);
@@ -314,6 +319,8 @@ void PrintReport(const BenchResults& results, FILE* out) {
                "1.05. in process: IsUrlProtected at %u entries is timed beside the largest list,\n"
                "batches alternating; Load and the bare registry loop (RegEnumKeyExW,\n"
                "RegOpenKeyExW, RegQueryValueExW, RegCloseKey per subkey) alternate as well.\n"
+               "N managed entries: machine policy's SafeList, the user's list at %u entries, N\n"
+               "growing under the same object.\n"
                "ProtectPage + UnprotectUrl: a new URL on its own host, registry included. heap:\n"
                "blocks in use (HeapWalk) after a Load minus before it; per entry: minus the\n"
                "object with the empty list, over the entries; beyond key: also minus the key\n"
@@ -324,7 +331,7 @@ void PrintReport(const BenchResults& results, FILE* out) {
                "server's class once a second, so that a cold answer comes in whole seconds;\n"
                "\"launched directly\" starts the server's LocalServer32 command itself and waits\n"
                "until the server waits for messages (WaitForInputIdle), then calls.\n",
-               static_cast<unsigned>(kSmallestSize));
+               static_cast<unsigned>(kSmallestSize), static_cast<unsigned>(kSmallestSize));
   std::fputs(kRule, out);
   PrintSummaryLines(results, out);
   std::fflush(out);

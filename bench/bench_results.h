@@ -23,6 +23,9 @@ constexpr size_t kStepSizes[] = {0, kSmallestSize, kMiddleSize, kLargestSize};
 // Where the two hostings are compared: the cold first answers, and round
 // trips through the service.
 constexpr size_t kHostingSizes[] = {0, kMiddleSize, kLargestSize};
+// The machine policy's managed SafeList sizes, measured with the smallest
+// user list.
+constexpr size_t kManagedSizes[] = {kSmallestSize, kMiddleSize};
 bool IsHostingSize(size_t entries);
 
 struct SizedSample {
@@ -55,6 +58,7 @@ struct BenchResults {
   SizedSamples directStartUp;       // per user: own launch, ready, CoCreateInstance, first answer
   // In process, on a ZelkHelper object without the transport.
   SizedSamples inProcessQuery;      // IsUrlProtected of that URL
+  SizedSamples managedQuery;        // the same under kManagedSizes managed entries
   SizedSamples inProcessLoad;       // ZelkHelper::Load (settings and safe list)
   SizedSamples protectUnprotect;    // ProtectPage then UnprotectUrl of a new URL
   SizedSamples registryFloor;       // the bare registry loop over the SafeList key

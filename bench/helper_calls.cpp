@@ -15,15 +15,11 @@ HRESULT ReadAutoShow(IZelkHelper* helper) {
   return (value == VARIANT_TRUE || value == VARIANT_FALSE) ? S_OK : E_UNEXPECTED;
 }
 
-namespace {
-
 HRESULT ExpectProtectionCode(IZelkHelper* helper, BSTR url, long expected) {
   long code = -1;
   ZELK_RETURN_IF_FAILED(helper->IsUrlProtected(url, &code));
   return code == expected ? S_OK : E_UNEXPECTED;
 }
-
-}  // namespace
 
 HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url) {
   return ExpectProtectionCode(helper, url, kNotProtected);

@@ -15,6 +15,10 @@ namespace bench {
 // get_AutoShow: answered from the settings cache, the cheapest call there is.
 HRESULT ReadAutoShow(IZelkHelper* helper);
 
+// IsUrlProtected of `url`, which must be answered with `expected`; else
+// E_UNEXPECTED.
+HRESULT ExpectProtectionCode(IZelkHelper* helper, BSTR url, long expected);
+
 // IsUrlProtected of `url`, which must be answered with "not protected".
 HRESULT AskUnprotectedUrl(IZelkHelper* helper, BSTR url);
 

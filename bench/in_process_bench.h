@@ -1,7 +1,8 @@
 // The in-process half of the benchmark: ZelkHelper objects hosted in this
 // process as the server module hosts them, called through IZelkHelper without
 // the transport, on the list in HKLM\Software\Zelk\SafeList. The caller has
-// engaged a SafeListGuard, so that list holds bench entries only.
+// engaged a SafeListGuard, so that list holds bench entries only, and a
+// PolicyGuard: with the smallest list, managed entries are written and timed.
 #pragma once
 
 #include <windows.h>

@@ -10,6 +10,7 @@
 #include "bench/service_control.h"
 #include "platform/registry_key.h"
 #include "platform/status.h"
+#include "policy/policy.h"
 #include "server/service_registration.h"
 
 namespace zelk {
@@ -133,6 +134,45 @@ HRESULT SafeListGuard::Restore() {
   const HRESULT put_back = PutSetAsideBack();
   if (SUCCEEDED(removed) && SUCCEEDED(put_back)) engaged_ = false;
   return FAILED(removed) ? removed : put_back;
+}
+
+// --- PolicyGuard -------------------------------------------------------------------
+
+namespace {
+
+HRESULT KeyExists(HKEY root, const char* path, REGSAM access, bool* exists) {
+  RegistryKey key;
+  const HRESULT status = key.Open(root, path, access);
+  *exists = SUCCEEDED(status);
+  return IsNotFound(status) ? S_OK : status;
+}
+
+}  // namespace
+
+PolicyGuard::~PolicyGuard() { WarnIfFailed(Restore(), "deleting the machine policy key"); }
+
+HRESULT PolicyGuard::Engage() {
+  bool marked = false;
+  ZELK_RETURN_IF_FAILED(KeyExists(HKEY_CURRENT_USER, kPolicyMarkPath, kReadAccess, &marked));
+  if (!marked) {
+    bool policy = false;
+    ZELK_RETURN_IF_FAILED(
+        KeyExists(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kPolicyReadAccess, &policy));
+    if (policy) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  }
+  engaged_ = true;
+  RegistryKey mark;
+  ZELK_RETURN_IF_FAILED(mark.Create(HKEY_CURRENT_USER, kPolicyMarkPath, kReadWriteAccess));
+  if (marked) Progress("deleting the machine policy an interrupted run left");
+  return RemovePolicyKey();
+}
+
+HRESULT PolicyGuard::Restore() {
+  if (!engaged_) return S_OK;
+  ZELK_RETURN_IF_FAILED(RemovePolicyKey());
+  ZELK_RETURN_IF_FAILED(DeleteTree(HKEY_CURRENT_USER, kPolicyMarkPath));
+  engaged_ = false;
+  return S_OK;
 }
 
 // --- HostingGuard ------------------------------------------------------------------

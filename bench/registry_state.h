@@ -4,7 +4,8 @@
 //
 // Everything the benchmark keeps for itself lives under
 // HKEY_CURRENT_USER\Software\ZelkBench: the copy of the user's own
-// safe-list entries while they are set aside.
+// safe-list entries while they are set aside, and the mark that the machine
+// policy key is the benchmark's.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,7 @@ namespace bench {
 
 constexpr char kScratchRootPath[] = "Software\\ZelkBench";
 constexpr char kSetAsidePath[] = "Software\\ZelkBench\\SetAsideSafeList";
+constexpr char kPolicyMarkPath[] = "Software\\ZelkBench\\ManagedPolicy";
 
 // Removes HKEY_CURRENT_USER\Software\ZelkBench at the end of the run when
 // nothing is left in it. The key is the benchmark's own; only a set-aside
@@ -43,6 +45,29 @@ class SafeListGuard {
   ~SafeListGuard();
   SafeListGuard(const SafeListGuard&) = delete;
   SafeListGuard& operator=(const SafeListGuard&) = delete;
+
+  HRESULT Engage();
+  HRESULT Restore();
+
+ private:
+  bool engaged_ = false;
+};
+
+// Gives the benchmark HKLM\Software\Policies\Zelk for the managed entries
+// it writes, and deletes that key afterwards.
+//
+// The subkey kPolicyMarkPath says the policy key is the benchmark's: it is
+// made before the first write and removed once the key is gone. Engage
+// deletes the policy key a killed run left (the mark is there); a policy key
+// without the mark is an administrator's: Engage fails with
+// HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) and changes nothing. Restore (also
+// run by the destructor) deletes the key, then the mark.
+class PolicyGuard {
+ public:
+  PolicyGuard() = default;
+  ~PolicyGuard();
+  PolicyGuard(const PolicyGuard&) = delete;
+  PolicyGuard& operator=(const PolicyGuard&) = delete;
 
   HRESULT Engage();
   HRESULT Restore();
