@@ -320,7 +320,7 @@ void PrintReport(const BenchResults& results, FILE* out) {
                "batches alternating; Load and the bare registry loop (RegEnumKeyExW,\n"
                "RegOpenKeyExW, RegQueryValueExW, RegCloseKey per subkey) alternate as well.\n"
                "N managed entries: machine policy's SafeList, the user's list at %u entries, N\n"
-               "growing under the same object.\n"
+               "growing under the same object, three rounds.\n"
                "ProtectPage + UnprotectUrl: a new URL on its own host, registry included. heap:\n"
                "blocks in use (HeapWalk) after a Load minus before it; per entry: minus the\n"
                "object with the empty list, over the entries; beyond key: also minus the key\n"
